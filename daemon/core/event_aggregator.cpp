@@ -1,0 +1,73 @@
+#include "core/event_aggregator.h"
+
+#include <poll.h>
+
+#include "core/log.h"
+
+namespace {
+
+ea_event user_events[EA_MAX_EVENTS];
+pollfd poll_events[EA_MAX_EVENTS];
+int registered_events = 0;
+ea_event out_list[EA_MAX_EVENTS];
+
+int find_slot(int fd) {
+    for (int slot = 0; slot < registered_events; ++slot) {
+        if (user_events[slot].fd == fd) {
+            return slot;
+        }
+    }
+    return -1;
+}
+
+}  // namespace
+
+int ea_register_event(int fd, int type, uintptr_t data) {
+    if (registered_events >= EA_MAX_EVENTS) {
+        return 1;
+    }
+    int existing = find_slot(fd);
+    if (existing >= 0) {
+        return user_events[existing].type == type ? 0 : 1;
+    }
+    user_events[registered_events] = ea_event{data, type, fd};
+    poll_events[registered_events] = pollfd{fd, POLLIN, 0};
+    ++registered_events;
+    log_message(LOG_LEVEL_DEBUG, "Registered fd: %d, with type: %d", fd, type);
+    return 0;
+}
+
+int ea_unregister_event(int fd) {
+    int slot = find_slot(fd);
+    if (slot < 0) {
+        return -1;
+    }
+    log_message(LOG_LEVEL_DEBUG, "Unregistered fd: %d, with type: %d", fd, user_events[slot].type);
+    int last = registered_events - 1;
+    if (slot != last) {
+        user_events[slot] = user_events[last];
+        poll_events[slot] = poll_events[last];
+    }
+    --registered_events;
+    return 0;
+}
+
+const ea_event *ea_poll_events(int *count) {
+    *count = 0;
+    if (registered_events == 0) {
+        return out_list;
+    }
+    if (poll(poll_events, registered_events, -1) <= 0) {
+        return out_list;
+    }
+    for (int slot = 0; slot < registered_events; ++slot) {
+        if (poll_events[slot].revents > 0) {
+            out_list[(*count)++] = user_events[slot];
+        }
+    }
+    return out_list;
+}
+
+int ea_registered_count() {
+    return registered_events;
+}

@@ -1,0 +1,36 @@
+// The one poll of the daemon: every descriptor that can wake it is registered here with an
+// event type and a data word, and the main loop dispatches each ready entry by its type.
+#pragma once
+
+#include <cstdint>
+
+enum EventType : int {
+    EA_SERVER_SOCKET = 0,
+    EA_CLIENT_SOCKET = 1,
+    EA_PIPE_BUS = 2,
+    EA_KEYBOARD = 3,
+    EA_SIGNAL = 4,
+    EA_TIMER = 5,
+    EA_ACCELEROMETER = 6,
+};
+
+constexpr int EA_MAX_EVENTS = 32;
+
+struct ea_event {
+    uintptr_t data;  // opaque to the aggregator: a record's address or a pipe identifier
+    int type;
+    int fd;
+};
+
+// 0 when registered (or already registered with the same type); 1 when the table is full or
+// the descriptor is registered with another type.
+int ea_register_event(int fd, int type, uintptr_t data);
+// 0, or -1 when the descriptor is not registered. The last entry moves into the freed slot.
+int ea_unregister_event(int fd);
+// Waits for ready entries; returns them in slot order. With nothing registered it returns at
+// once with a count of 0. The list holds copies, so every entry that was ready keeps the type
+// and data it had when the wait returned until the next call, whatever handlers register or
+// unregister in between.
+const ea_event *ea_poll_events(int *count);
+// Number of registered entries.
+int ea_registered_count();

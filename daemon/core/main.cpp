@@ -1,0 +1,306 @@
+// mrvdc: the sight's device controller. One thread, one poll: start-up, the event loop and the
+// ordered shutdown.
+#include <fcntl.h>
+#include <getopt.h>
+#include <sys/signalfd.h>
+#include <sys/stat.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "config/config.h"
+#include "core/control_socket.h"
+#include "core/daemon_state.h"
+#include "core/event_aggregator.h"
+#include "core/files.h"
+#include "core/log.h"
+#include "core/memory.h"
+#include "core/message_bus.h"
+#include "core/sysroot.h"
+#include "core/timer.h"
+#include "core/unique_fd.h"
+#include "core/version.h"
+#include "protocol/commands.h"
+
+namespace {
+
+std::string app_name;
+std::optional<std::string> conf_file_name;
+std::optional<std::string> log_file_name;
+std::optional<std::string> pid_file_name;
+int start_daemonized = 0;
+int profiling_enabled = 0;
+int running = 0;
+UniqueFd pid_fd;
+UniqueFd signal_fd;
+UniqueFd keyboard_fd;
+std::unique_ptr<socket_server> server;
+
+void print_help() {
+    printf("Mirova Device controller " MRVDC_VERSION_TEXT "\n");
+    printf("Usage: %s [OPTIONS]\n\n", app_name.c_str());
+    printf("  Options:\n");
+    printf("   -h --help                 Print this help\n");
+    printf("   -c --conf_file filename   Read configuration from the file\n");
+    printf("   -l --log_file  filename   Write logs to the file\n");
+    printf("   -d --daemon               Daemonize this application\n");
+    printf("   -p --pid_file  filename   PID file used by daemonized app\n");
+    printf("   -v --verbose              Enable debug level log messages\n");
+    printf("   -f --profile              Enable the video profiler elements\n");
+    std::string commands = api_get_help();
+    if (!commands.empty()) {
+        printf("\n");
+        printf("  Client commands:\n%s", commands.c_str());
+    }
+    fflush(stdout);
+}
+
+void parse_cmdline_opts(int argc, char **argv) {
+    static const option long_options[] = {
+        {"conf_file", required_argument, nullptr, 'c'},
+        {"log_file", required_argument, nullptr, 'l'},
+        {"pid_file", required_argument, nullptr, 'p'},
+        {"daemon", no_argument, nullptr, 'd'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"help", no_argument, nullptr, 'h'},
+        {nullptr, 0, nullptr, 0},
+    };
+    int option;
+    while ((option = getopt_long(argc, argv, "c:l:p:dvhf", long_options, nullptr)) != -1) {
+        switch (option) {
+            case 'c':
+                conf_file_name = optarg;
+                break;
+            case 'l':
+                log_file_name = optarg;
+                break;
+            case 'p':
+                pid_file_name = optarg;
+                break;
+            case 'd':
+                start_daemonized = 1;
+                break;
+            case 'v':
+                log_verbose = 1;
+                break;
+            case 'f':
+                profiling_enabled = 1;
+                break;
+            case 'h':
+                print_help();
+                exit(0);
+            default:
+                print_help();
+                exit(1);
+        }
+    }
+}
+
+void daemonize() {
+    pid_t pid = fork();
+    if (pid < 0) {
+        exit(1);
+    }
+    if (pid > 0) {
+        exit(0);
+    }
+    if (setsid() < 0) {
+        exit(1);
+    }
+    pid = fork();
+    if (pid < 0) {
+        exit(1);
+    }
+    if (pid > 0) {
+        exit(0);
+    }
+    umask(0);
+    if (chdir("/") != 0) {
+        exit(1);
+    }
+    for (long fd = sysconf(_SC_OPEN_MAX); fd >= 0; --fd) {
+        close(static_cast<int>(fd));
+    }
+    // Descriptors 0, 1 and 2 are free, so the standard streams take them in order.
+    if (!freopen("/dev/null", "r", stdin) || !freopen("/dev/null", "w+", stdout) ||
+        !freopen("/dev/null", "w+", stderr)) {
+        exit(1);
+    }
+    if (pid_file_name) {
+        pid_fd.reset(open(pid_file_name->c_str(), O_RDWR | O_CREAT, 0640));
+        if (!pid_fd.valid() || lockf(pid_fd.get(), F_TLOCK, 0) < 0) {
+            exit(1);
+        }
+        std::string pid_text = std::to_string(getpid()) + "\n";
+        if (write(pid_fd.get(), pid_text.data(), pid_text.size()) < 0) {
+            exit(1);
+        }
+    }
+}
+
+void block_stop_signals() {
+    sigset_t stop_signals;
+    sigemptyset(&stop_signals);
+    sigaddset(&stop_signals, SIGINT);
+    sigaddset(&stop_signals, SIGTERM);
+    sigprocmask(SIG_SETMASK, &stop_signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+    signal_fd.reset(signalfd(-1, &stop_signals, 0));
+}
+
+double seconds_since(clock_t start) {
+    return static_cast<double>(clock() - start) / 1000000.0;
+}
+
+int read_conf_file() {
+    std::string path = conf_file_name ? *conf_file_name : sysroot_path(CFG_DEFAULT_PATH);
+    log_message(LOG_LEVEL_INFO, "Reading file '%s' as configuration..", path.c_str());
+    int result = cfg_read_config(path.c_str());
+    if (result == 0) {
+        log_message(LOG_LEVEL_INFO, "Configuration file '%s' parsed.", path.c_str());
+    } else {
+        log_message(LOG_LEVEL_WARN, "Failed to read the configuration file %s", path.c_str());
+    }
+    return result;
+}
+
+void open_control_socket() {
+    server = socket_init(AF_UNIX, SOCK_STREAM);
+    if (!server) {
+        log_message(LOG_LEVEL_ERROR, "Failed to create server socket record");
+    }
+    socket_bind(server.get(), global_config.socket_file.c_str());
+    socket_listen(server.get());
+}
+
+void process_timer() {
+    static int tick = 9;
+    timer_read();
+    // The camera core settles after power-up: two automatic corrections, then never again.
+    if (global_config.nuc_type == 0 && (tick == 10 || tick == 20)) {
+        exec_system_cmd("mrvac fast-nuc");
+    }
+    if (tick < 100) {
+        ++tick;
+    }
+}
+
+void process_signal(int signal_number) {
+    syslog(LOG_INFO, "Caught signal %d\n", signal_number);
+    exit_flag = 1;
+    log_message(LOG_LEVEL_INFO, "stopping daemon ...");
+    if (pid_fd.valid()) {
+        lockf(pid_fd.get(), F_ULOCK, 0);
+        pid_fd.reset();
+    }
+    if (pid_file_name) {
+        unlink(pid_file_name->c_str());
+    }
+    signal(SIGINT, SIG_DFL);
+}
+
+void dispatch(const ea_event &event) {
+    switch (event.type) {
+        case EA_SERVER_SOCKET:
+            accept_client_connection(reinterpret_cast<socket_server *>(event.data));
+            break;
+        case EA_CLIENT_SOCKET: {
+            auto *client = reinterpret_cast<socket_client *>(event.data);
+            if (accept_client_message(client) == 1) {
+                if (ea_unregister_event(event.fd) != 0) {
+                    log_message(LOG_LEVEL_ERROR, "failed to unregister client socket");
+                }
+                socket_client_release(client);
+            }
+            break;
+        }
+        case EA_SIGNAL:
+            process_signal(decode_signal(event.fd));
+            break;
+        case EA_TIMER:
+            process_timer();
+            break;
+        default:
+            log_message(LOG_LEVEL_WARN, "unsupported event type");
+            break;
+    }
+}
+
+void write_back_config() {
+    if (!update_conf_file) {
+        return;
+    }
+    update_conf_file = 0;
+    clock_t start = clock();
+    cfg_write_config_file(sysroot_path(CFG_DEFAULT_PATH).c_str());
+    log_message(LOG_LEVEL_INFO, "Config write takes : %fs", seconds_since(start));
+}
+
+void run_event_loop() {
+    while (running == 1) {
+        int count = 0;
+        const ea_event *ready = ea_poll_events(&count);
+        for (int index = 0; index < count; ++index) {
+            dispatch(ready[index]);
+        }
+        write_back_config();
+        if (exit_flag) {
+            running = 0;
+        }
+    }
+}
+
+void daemon_shutdown() {
+    socket_close(server.get());
+    keyboard_fd.reset();
+    log_close();
+    syslog(LOG_INFO, "Stopped %s", app_name.c_str());
+    closelog();
+    cfg_clean();
+    conf_file_name.reset();
+    log_file_name.reset();
+    pid_file_name.reset();
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    install_out_of_memory_handler();
+    app_name = argv[0];
+    parse_cmdline_opts(argc, argv);
+    if (start_daemonized) {
+        daemonize();
+    }
+    openlog(app_name.c_str(), LOG_CONS | LOG_PID, LOG_DAEMON);
+    syslog(LOG_INFO, "Started %s", app_name.c_str());
+    block_stop_signals();
+    log_open(log_file_name ? log_file_name->c_str() : nullptr);
+    log_message(LOG_LEVEL_INFO, MRVDC_VERSION_TEXT);
+
+    clock_t start = clock();
+    read_conf_file();
+    log_message(LOG_LEVEL_INFO, "Configure func takes : %fs", seconds_since(start));
+
+    touch_file(global_config.video_ready_file.c_str());
+    open_control_socket();
+
+    running = 1;
+    int timer_fd = timer_init();
+    ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server.get()));
+    ea_register_event(keyboard_fd.get(), EA_KEYBOARD, 0);
+    ea_register_event(signal_fd.get(), EA_SIGNAL, 0);
+    ea_register_event(timer_fd, EA_TIMER, 0);
+
+    run_event_loop();
+
+    daemon_shutdown();
+    rmb_disconnect();
+    log_message(LOG_LEVEL_INFO, "Goodbye");
+    return 0;
+}

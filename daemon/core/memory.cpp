@@ -1,0 +1,35 @@
+#include "core/memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "core/log.h"
+
+void *emalloc(size_t size) {
+    void *block = malloc(size);
+    if (!block) {
+        log_message(LOG_LEVEL_ERROR, "malloc of %u bytes failed:", static_cast<unsigned>(size));
+    }
+    return block;
+}
+
+char *estrdup(const char *text) {
+    char *copy = strdup(text);
+    if (!copy) {
+        log_message(LOG_LEVEL_ERROR, "estrdup failed (\"%.20s\") failed:", text);
+    }
+    return copy;
+}
+
+void *erealloc(void *block, size_t size) {
+    void *resized = realloc(block, size);
+    if (!resized) {
+        log_message(LOG_LEVEL_ERROR, "malloc of %u bytes failed:", static_cast<unsigned>(size));
+    }
+    return resized;
+}
+
+void install_out_of_memory_handler() {
+    std::set_new_handler([] { log_message(LOG_LEVEL_ERROR, "out of memory:"); });
+}
