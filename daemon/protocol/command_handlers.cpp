@@ -6,12 +6,6 @@
 
 namespace {
 
-// Operations of the video and device-control subsystems that this build does not carry yet
-// answer with a failure, never with a fake success.
-int operation_unavailable() {
-    return 1;
-}
-
 int reply_number(int value, std::optional<std::string> &out) {
     out = std::to_string(value);
     return 0;
