@@ -1,0 +1,282 @@
+// Logging, file helpers and the event aggregator.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "core/event_aggregator.h"
+#include "core/files.h"
+#include "core/log.h"
+#include "core/unique_fd.h"
+#include "log_capture.h"
+
+namespace {
+
+class TempDir {
+public:
+    TempDir() {
+        char name[] = "/tmp/mrvdc-test-XXXXXX";
+        path_ = mkdtemp(name);
+    }
+    ~TempDir() { std::system(("rm -rf " + path_).c_str()); }
+    std::string operator/(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+TEST(Log, LinesCarryTimeAndLevelAndDebugNeedsVerbose) {
+    LogCapture quiet;
+    log_message(LOG_LEVEL_DEBUG, "hidden %d", 1);
+    log_message(LOG_LEVEL_INFO, "info %d", 2);
+    log_message(LOG_LEVEL_WARN, "warn %s", "three");
+    log_message(7, "never written");
+    std::string text = quiet.text();
+    EXPECT_EQ(text.find("hidden"), std::string::npos);
+    EXPECT_EQ(text.find("never written"), std::string::npos);
+    // "Mon Oct 16 11:33:03 2023 [INFO]: info 2"
+    EXPECT_NE(text.find(" [INFO]: info 2\n"), std::string::npos);
+    EXPECT_NE(text.find(" [WARN]: warn three\n"), std::string::npos);
+    ASSERT_GE(text.size(), 24u);
+    EXPECT_EQ(text[3], ' ');
+    EXPECT_EQ(text.substr(24, 8), " [INFO]:");
+
+    LogCapture verbose(1);
+    log_message(LOG_LEVEL_DEBUG, "shown");
+    EXPECT_TRUE(verbose.contains(" [DEBUG]: shown\n"));
+}
+
+TEST(Log, LongMessagesAreCutTo1023Characters) {
+    LogCapture capture;
+    log_message(LOG_LEVEL_INFO, "%s", std::string(2000, 'x').c_str());
+    std::string text = capture.text();
+    size_t start = text.find("]: ") + 3;
+    EXPECT_EQ(text.substr(start), std::string(1023, 'x') + "\n");
+}
+
+TEST(LogDeathTest, ErrorLevelEndsTheProcessWithErrno) {
+    EXPECT_EXIT(
+        {
+            errno = ENOENT;
+            log_message(LOG_LEVEL_ERROR, "fatal %d", 5);
+        },
+        testing::ExitedWithCode(1), "");
+    TempDir dir;
+    std::string path = dir / "log";
+    EXPECT_EXIT(
+        {
+            log_open(path.c_str());
+            errno = ENOENT;
+            log_message(LOG_LEVEL_ERROR, "fatal %d", 5);
+        },
+        testing::ExitedWithCode(1), "");
+    FILE *file = fopen(path.c_str(), "r");
+    ASSERT_NE(file, nullptr);
+    char line[256] = {};
+    ASSERT_NE(fgets(line, sizeof(line), file), nullptr);
+    fclose(file);
+    EXPECT_NE(std::string(line).find(" [ERROR][errno=2]: fatal 5\n"), std::string::npos) << line;
+}
+
+TEST(Files, TimestampIsFourteenDigitsOfLocalTime) {
+    time_t before = time(nullptr);
+    std::optional<std::string> stamp = get_timestamp_string();
+    time_t after = time(nullptr);
+    ASSERT_TRUE(stamp);
+    ASSERT_EQ(stamp->size(), 14u);
+    bool matches = false;
+    for (time_t moment = before; moment <= after; ++moment) {
+        struct tm local {};
+        localtime_r(&moment, &local);
+        char expected[32];
+        strftime(expected, sizeof(expected), "%Y%m%d%H%M%S", &local);
+        matches = matches || *stamp == expected;
+    }
+    EXPECT_TRUE(matches) << *stamp;
+}
+
+TEST(Files, TouchCreatesReadOnlyWithoutTruncating) {
+    TempDir dir;
+    std::string marker = dir / "marker";
+    EXPECT_EQ(touch_file(marker.c_str()), 0);
+    struct stat info {};
+    ASSERT_EQ(stat(marker.c_str(), &info), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(info.st_mode & 0777, 0444u & ~mask);
+
+    std::string existing = dir / "existing";
+    ASSERT_EQ(write_full_file(existing.c_str(), "keep"), 0);
+    EXPECT_EQ(touch_file(existing.c_str()), 0);
+    EXPECT_EQ(read_full_file(existing.c_str()), std::optional<std::string>("keep"));
+    EXPECT_EQ(touch_file((dir / "missing/marker").c_str()), -1);
+}
+
+TEST(Files, WriteFullFileResults) {
+    TempDir dir;
+    std::string path = dir / "attr";
+    EXPECT_EQ(write_full_file(path.c_str(), "75"), 0);
+    EXPECT_EQ(read_full_file(path.c_str()), std::optional<std::string>("75"));
+    EXPECT_EQ(write_full_file(path.c_str(), "1"), 0);
+    EXPECT_EQ(read_full_file(path.c_str()), std::optional<std::string>("1"));
+    EXPECT_EQ(write_full_file((dir / "missing/attr").c_str(), "75"), 1);
+    // A device that refuses the write reports it.
+    EXPECT_EQ(write_full_file("/dev/full", "75"), -1);
+    EXPECT_FALSE(read_full_file((dir / "missing").c_str()));
+}
+
+TEST(Files, FolderAndFlushHelpers) {
+    TempDir dir;
+    LogCapture capture(1);
+    std::string file = dir / "file";
+    ASSERT_EQ(write_full_file(file.c_str(), "x"), 0);
+    EXPECT_EQ(create_folder(file.c_str()), 0);
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+
+    std::string folder = dir / "video";
+    EXPECT_EQ(create_folder(folder.c_str()), 0);
+    ASSERT_EQ(stat(folder.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISDIR(info.st_mode));
+    EXPECT_NE(create_folder((dir / "a/b").c_str()), 0);
+
+    EXPECT_EQ(flush_file((dir / "absent").c_str()), 0);
+    EXPECT_FALSE(capture.contains("flushing"));
+    EXPECT_EQ(flush_file(file.c_str()), 0);
+    EXPECT_TRUE(capture.contains("flushing: " + file));
+}
+
+TEST(Files, FreeSpaceBoundary) {
+    LogCapture capture;
+    // /proc reports no free blocks at all: a stable boundary.
+    uint64_t free_bytes = 1;
+    ASSERT_EQ(get_free_space("/proc", &free_bytes), 0);
+    ASSERT_EQ(free_bytes, 0u);
+    EXPECT_EQ(has_enough_space("/proc", 0), 1);
+    EXPECT_FALSE(capture.contains("not enough bytes"));
+    EXPECT_EQ(has_enough_space("/proc", 1), 0);
+    EXPECT_TRUE(capture.contains("not enough bytes, asking for 1, but have 0"));
+
+    EXPECT_EQ(get_free_space("/no/such/place", &free_bytes), 1);
+    EXPECT_EQ(has_enough_space("/no/such/place", 0), 0);
+    EXPECT_TRUE(
+        capture.contains("Failed to query the system for the remaing space in "
+                         "/no/such/place"));
+    EXPECT_EQ(has_enough_space("/tmp", UINT64_MAX), 0);
+}
+
+TEST(Files, ShellCommandsReturnTheShellStatus) {
+    LogCapture capture;
+    EXPECT_EQ(exec_system_cmd("exit %d", 0), 0);
+    int status = exec_system_cmd("exit %d", 3);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    EXPECT_TRUE(capture.contains("[INFO]: Executing system cmd: exit 3\n"));
+    // A line that does not fit is refused rather than run cut short.
+    TempDir dir;
+    std::string target = dir / "ran";
+    std::string padding(300, ' ');
+    EXPECT_NE(exec_system_cmd("%s touch %s", padding.c_str(), target.c_str()), 0);
+    EXPECT_EQ(is_file_created(target.c_str()), 0);
+}
+
+// The aggregator is process-wide: each test leaves it empty.
+class Aggregator : public testing::Test {
+protected:
+    void TearDown() override {
+        for (UniqueFd &fd : fds_) {
+            ea_unregister_event(fd.get());
+        }
+        ea_unregister_event(-1);
+        ASSERT_EQ(ea_registered_count(), 0);
+    }
+    int make_fd() {
+        fds_.emplace_back(dup(0));
+        return fds_.back().get();
+    }
+    std::vector<UniqueFd> fds_;
+};
+
+TEST_F(Aggregator, RegistrationRules) {
+    LogCapture capture;
+    int fd = make_fd();
+    EXPECT_EQ(ea_register_event(fd, EA_TIMER, 0), 0);
+    EXPECT_EQ(ea_register_event(fd, EA_TIMER, 5), 0);
+    EXPECT_EQ(ea_register_event(fd, EA_SIGNAL, 0), 1);
+    EXPECT_EQ(ea_registered_count(), 1);
+    EXPECT_EQ(ea_unregister_event(fd + 1000), -1);
+    while (ea_registered_count() < EA_MAX_EVENTS) {
+        ASSERT_EQ(ea_register_event(make_fd(), EA_CLIENT_SOCKET, 0), 0);
+    }
+    EXPECT_EQ(ea_register_event(make_fd(), EA_CLIENT_SOCKET, 0), 1);
+    EXPECT_EQ(ea_registered_count(), EA_MAX_EVENTS);
+}
+
+TEST_F(Aggregator, RemovalMovesTheLastEntryAndReadyEntriesKeepTheirData) {
+    LogCapture capture;
+    int pair_a[2], pair_b[2], pair_c[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair_a), 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair_b), 0);
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair_c), 0);
+    for (int fd : {pair_a[0], pair_a[1], pair_b[0], pair_b[1], pair_c[0], pair_c[1]}) {
+        fds_.emplace_back(fd);
+    }
+    ea_register_event(pair_a[0], EA_CLIENT_SOCKET, 1);
+    ea_register_event(pair_b[0], EA_CLIENT_SOCKET, 2);
+    ea_register_event(pair_c[0], EA_PIPE_BUS, 3);
+    ea_register_event(-1, EA_KEYBOARD, 4);
+    ASSERT_EQ(write(pair_b[1], "x", 1), 1);
+    ASSERT_EQ(write(pair_c[1], "x", 1), 1);
+
+    int count = 0;
+    const ea_event *ready = ea_poll_events(&count);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(ready[0].data, 2u);
+    EXPECT_EQ(ready[1].data, 3u);
+    // A handler drops B and a new entry takes the freed place: the batch is unchanged.
+    ea_unregister_event(pair_b[0]);
+    ea_unregister_event(pair_a[0]);
+    ea_register_event(pair_a[1], EA_SERVER_SOCKET, 9);
+    EXPECT_EQ(ready[1].fd, pair_c[0]);
+    EXPECT_EQ(ready[1].type, EA_PIPE_BUS);
+    EXPECT_EQ(ready[1].data, 3u);
+
+    // The peer of C hangs up: still reported; the -1 entry never is.
+    fds_.pop_back();
+    fds_.pop_back();
+    fds_.emplace_back(pair_c[0]);
+    ready = ea_poll_events(&count);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(ready[0].fd, pair_c[0]);
+}
+
+TEST_F(Aggregator, OrderAfterRemovalAndEmptyPoll) {
+    LogCapture capture;
+    int count = -1;
+    ea_poll_events(&count);
+    EXPECT_EQ(count, 0);
+
+    // Three always-readable descriptors: A, B, C; removing A leaves C, B.
+    UniqueFd null_a(open("/dev/null", O_RDONLY)), null_b(open("/dev/null", O_RDONLY)),
+        null_c(open("/dev/null", O_RDONLY));
+    ea_register_event(null_a.get(), EA_CLIENT_SOCKET, 'A');
+    ea_register_event(null_b.get(), EA_CLIENT_SOCKET, 'B');
+    ea_register_event(null_c.get(), EA_CLIENT_SOCKET, 'C');
+    ea_unregister_event(null_a.get());
+    const ea_event *ready = ea_poll_events(&count);
+    ASSERT_EQ(count, 2);
+    EXPECT_EQ(ready[0].data, uintptr_t('C'));
+    EXPECT_EQ(ready[1].data, uintptr_t('B'));
+    ea_unregister_event(null_b.get());
+    ea_unregister_event(null_c.get());
+}
+
+}  // namespace
