@@ -1,0 +1,608 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * uoledmod: the attribute files of a bound display.
+ *
+ * Plain text in and out, one value or one comma-separated tuple per file.
+ * Operations that touch the panel hold oled_lock for their whole duration
+ * and, when blanking is enabled, hide the picture around the panel access.
+ * Shows of cached values read the record without the lock.
+ */
+#include <linux/device.h>
+#include <linux/errno.h>
+#include <linux/kernel.h>
+#include <linux/slab.h>
+#include <linux/string.h>
+
+#include "uoled.h"
+
+static struct oled_data *to_oled(struct device *dev)
+{
+	return dev_get_drvdata(dev);
+}
+
+static void oled_blank_begin(struct oled_data *data)
+{
+	if (blank_en)
+		start_blank(oled_vm.fbi, data);
+}
+
+static void oled_blank_end(struct oled_data *data)
+{
+	if (blank_en)
+		stop_blank(oled_vm.fbi, data);
+}
+
+/* Split a comma-separated list of count integers; the text is cut in place */
+int try_parse_int_param_string(char *text, int *array, int count)
+{
+	char *field;
+	int n = 0;
+
+	while (n < count && (field = strsep(&text, ",")) != NULL) {
+		if (sscanf(field, "%d", &array[n]) != 1) {
+			pr_warn("Invalid format: %s\n", field);
+			return -EINVAL;
+		}
+		n++;
+	}
+	if (n < count) {
+		pr_warn("Invalid number for parsing: got %d, expected: %d\n",
+			n, count);
+		return -EINVAL;
+	}
+	return 0;
+}
+
+/* The buffer sysfs hands a store is not ours to cut: parse a copy */
+static int oled_parse_tuple(const char *buf, size_t count, int *array, int n)
+{
+	char *copy = kstrndup(buf, count, GFP_KERNEL);
+	int ret;
+
+	if (!copy)
+		return -ENOMEM;
+	ret = try_parse_int_param_string(copy, array, n);
+	kfree(copy);
+	return ret;
+}
+
+static ssize_t attr_show_rgb_correction(struct device *dev,
+					struct device_attribute *attr,
+					char *buf)
+{
+	const u8 *rgb = to_oled(dev)->rgb_correction;
+
+	return scnprintf(buf, PAGE_SIZE, "%d,%d,%d,%d,%d,%d\n",
+			 (s8)rgb[1], (s8)rgb[2], (s8)rgb[3],
+			 (s16)((rgb[4] << 8) | rgb[5]),
+			 (s16)((rgb[6] << 8) | rgb[7]),
+			 (s16)((rgb[8] << 8) | rgb[9]));
+}
+
+static ssize_t attr_store_rgb_correction(struct device *dev,
+					 struct device_attribute *attr,
+					 const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	int v[6];
+	int ret;
+
+	mutex_lock(&oled_lock);
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
+	if (!ret) {
+		oled_blank_begin(data);
+		ret = oled_set_rgb_correction(data, v[0], v[1], v[2],
+					      v[3], v[4], v[5]);
+		if (ret)
+			dev_info(dev, "%s Failed to set OLED rgb correction data",
+				 __func__);
+		oled_blank_end(data);
+	}
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_screen_offsets(struct device *dev,
+					struct device_attribute *attr,
+					char *buf)
+{
+	int x, y;
+
+	get_offset(to_oled(dev)->video_input, &x, &y);
+	return scnprintf(buf, PAGE_SIZE, "%d,%d\n", x, y);
+}
+
+static ssize_t attr_store_screen_offsets(struct device *dev,
+					 struct device_attribute *attr,
+					 const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	int v[2];
+	int ret;
+
+	mutex_lock(&oled_lock);
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
+	if (!ret) {
+		oled_blank_begin(data);
+		ret = oled_set_offset(data, v[0], v[1]);
+		if (ret)
+			dev_info(dev, "%s Failed to set OLED offset data",
+				 __func__);
+		oled_blank_end(data);
+	}
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_screen_crop(struct device *dev,
+				     struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+
+	return scnprintf(buf, PAGE_SIZE, "%d,%d\n", data->crop_x, data->crop_y);
+}
+
+static ssize_t attr_store_screen_crop(struct device *dev,
+				      struct device_attribute *attr,
+				      const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	int v[2];
+	int ret;
+
+	mutex_lock(&oled_lock);
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
+	if (!ret && (v[0] < 0 || v[1] < 0))
+		ret = -EINVAL;
+	if (!ret) {
+		oled_blank_begin(data);
+		ret = oled_set_screen_crop(data, v[0], v[1]);
+		if (ret)
+			dev_info(dev, "%s Failed to set OLED screen crop",
+				 __func__);
+		oled_blank_end(data);
+	}
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_amp_reduction(struct device *dev,
+				       struct device_attribute *attr,
+				       char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	u16 value;
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	ret = oled_read_reg_16(data->client, REG_AMP_REDUCTION, &value);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (ret)
+		return -1;
+	return scnprintf(buf, PAGE_SIZE, "%d\n", value);
+}
+
+static ssize_t attr_store_amp_reduction(struct device *dev,
+					struct device_attribute *attr,
+					const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	int value;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%d\n", &value) != 1) {
+		dev_err(dev, "failed to get amplitude reduction number");
+		ret = -EINVAL;
+	} else {
+		value &= 0x7FF;
+		dev_info(dev, "amp_reduction = %d\n", value);
+		if (oled_write_reg_16(data->client, REG_AMP_REDUCTION, value)) {
+			dev_err(dev, "%s Failed to set OLED AMPL reduction %d\n",
+				__func__, value);
+			ret = -1;
+		}
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+/* Both identification attributes read the block; each read refreshes both */
+static int oled_identify(struct oled_data *data)
+{
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	ret = oled_read_serial(data->client, data->type, data->serial);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? -EIO : 0;
+}
+
+static ssize_t attr_show_type(struct device *dev,
+			      struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	int ret = oled_identify(data);
+
+	if (ret)
+		return ret;
+	return scnprintf(buf, PAGE_SIZE, "%s\n", data->type);
+}
+
+static ssize_t attr_show_sn(struct device *dev,
+			    struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	int ret = oled_identify(data);
+
+	if (ret)
+		return ret;
+	return scnprintf(buf, PAGE_SIZE, "%s\n", data->serial);
+}
+
+static ssize_t attr_show_register_8(struct device *dev,
+				    struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	u8 value;
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	dev_info(dev, "read: addr = 0x%04x\n", work_reg);
+	ret = oled_read_reg_8(data->client, work_reg & 0xFFFF, &value);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (ret)
+		return -1;
+	return scnprintf(buf, PAGE_SIZE, "0x%02x\n", value);
+}
+
+static ssize_t attr_store_register_8(struct device *dev,
+				     struct device_attribute *attr,
+				     const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int value;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "0x%x\n", &value) != 1) {
+		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
+		ret = -EINVAL;
+	} else {
+		dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n",
+			 work_reg, value);
+		if (oled_write_reg_8(data->client, work_reg & 0xFFFF,
+				     value & 0xFF)) {
+			dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%02x\n",
+				__func__, work_reg, value);
+			ret = -1;
+		}
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_register_16(struct device *dev,
+				     struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	u16 value;
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	dev_info(dev, "read: addr = 0x%04x\n", work_reg);
+	ret = oled_read_reg_16(data->client, work_reg & 0xFFFF, &value);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (ret)
+		return -1;
+	return scnprintf(buf, PAGE_SIZE, "0x%04x\n", value);
+}
+
+static ssize_t attr_store_register_16(struct device *dev,
+				      struct device_attribute *attr,
+				      const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int value;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "0x%x\n", &value) != 1) {
+		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
+		ret = -EINVAL;
+	} else {
+		dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n",
+			 work_reg, value);
+		if (oled_write_reg_16(data->client, work_reg & 0xFFFF,
+				      value & 0xFFFF)) {
+			dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%04x\n",
+				__func__, work_reg, value);
+			ret = -1;
+		}
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_video_format(struct device *dev,
+				      struct device_attribute *attr, char *buf)
+{
+	return scnprintf(buf, PAGE_SIZE, "%d\n", oled_vm.video_format);
+}
+
+static ssize_t attr_store_video_format(struct device *dev,
+				       struct device_attribute *attr,
+				       const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int format;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%u\n", &format) != 1) {
+		ret = -EIO;
+	} else if (oled_set_video_format(data, format)) {
+		dev_info(dev, "%s Failed to set OLED video format %d\n",
+			 __func__, format);
+		ret = -EIO;
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_temperature(struct device *dev,
+				     struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	u8 temperature;
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	ret = oled_get_temperature(data->client, &temperature);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (ret)
+		return -EIO;
+	return scnprintf(buf, PAGE_SIZE, "%d\n", temperature);
+}
+
+static ssize_t attr_show_pattern(struct device *dev,
+				 struct device_attribute *attr, char *buf)
+{
+	return scnprintf(buf, PAGE_SIZE, "%u\n", to_oled(dev)->pattern);
+}
+
+static ssize_t attr_store_pattern(struct device *dev,
+				  struct device_attribute *attr,
+				  const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int on;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%u\n", &on) != 1 ||
+	    oled_set_pattern(data, on ? 1 : 0))
+		ret = -EIO;
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_pattern_type(struct device *dev,
+				      struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	int kind;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	kind = oled_get_pattern_type(data->client);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (kind < 0)
+		return kind;
+	return scnprintf(buf, PAGE_SIZE, "%d\n", kind);
+}
+
+static ssize_t attr_store_pattern_type(struct device *dev,
+				       struct device_attribute *attr,
+				       const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	int kind;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%d\n", &kind) != 1) {
+		dev_err(dev, "failed to get pattern type input -- valid options are 1-color, 2-gray, 3-full white");
+		ret = -EINVAL;
+	} else {
+		dev_info(dev, "x = %d\n", kind);
+		ret = oled_set_pattern_type(data->client, kind);
+		if (ret)
+			dev_err(dev, "%s Failed to set OLED pattern type %d\n",
+				__func__, kind);
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_display_on(struct device *dev,
+				    struct device_attribute *attr, char *buf)
+{
+	return scnprintf(buf, PAGE_SIZE, "%u\n", to_oled(dev)->display_on);
+}
+
+static ssize_t attr_store_display_on(struct device *dev,
+				     struct device_attribute *attr,
+				     const char *buf, size_t count)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int on;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%u\n", &on) != 1 ||
+	    oled_set_display_state(data->client, on ? 1 : 0))
+		ret = -EIO;
+	else
+		data->display_on = on ? 1 : 0;
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_luminance(struct device *dev,
+				   struct device_attribute *attr, char *buf)
+{
+	return scnprintf(buf, PAGE_SIZE, "%u\n", to_oled(dev)->luminance);
+}
+
+/* Both luminance attributes clamp their request as an unsigned number */
+static ssize_t oled_store_luminance(struct device *dev, const char *buf,
+				    size_t count,
+				    int (*set)(struct i2c_client *, u8))
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int lum;
+	int ret = 0;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "%u\n", &lum) != 1) {
+		ret = -EIO;
+	} else {
+		if (lum > OLED_MAX_LUMINANCE)
+			lum = OLED_MAX_LUMINANCE;
+		if (set(data->client, lum))
+			ret = -EIO;
+		else
+			data->luminance = lum;
+	}
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_store_luminance(struct device *dev,
+				    struct device_attribute *attr,
+				    const char *buf, size_t count)
+{
+	return oled_store_luminance(dev, buf, count, oled_set_luminance);
+}
+
+static ssize_t attr_store_luminance_with_gamma(struct device *dev,
+					       struct device_attribute *attr,
+					       const char *buf, size_t count)
+{
+	return oled_store_luminance(dev, buf, count, oled_set_lum_with_gamma);
+}
+
+static ssize_t attr_show_fw_versions(struct device *dev,
+				     struct device_attribute *attr, char *buf)
+{
+	struct oled_data *data = to_oled(dev);
+	u8 id[4];
+	int ret;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	ret = oled_read_id(data->client, id);
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	if (ret)
+		return -EIO;
+	if (id[0] != 1)
+		return scnprintf(buf, PAGE_SIZE,
+				 "Oled version didn't match expected pattern.\n");
+	return scnprintf(buf, PAGE_SIZE,
+			 "Firmware major release: 0x%02X\nFirmware minor release: 0x%02X\nHardware release: 0x%02X\n",
+			 id[1], id[2], id[3]);
+}
+
+#define OLED_ATTR(_name, _mode, _show, _store) \
+	__ATTR(_name, _mode, _show, _store)
+
+struct device_attribute uoledmod_sysfs_attrs[OLED_ATTR_COUNT] = {
+	OLED_ATTR(attr_rgb_correction, 0644, attr_show_rgb_correction,
+		  attr_store_rgb_correction),
+	OLED_ATTR(attr_screen_offsets, 0644, attr_show_screen_offsets,
+		  attr_store_screen_offsets),
+	OLED_ATTR(attr_screen_crop, 0644, attr_show_screen_crop,
+		  attr_store_screen_crop),
+	OLED_ATTR(attr_amp_reduction, 0644, attr_show_amp_reduction,
+		  attr_store_amp_reduction),
+	OLED_ATTR(attr_type, 0444, attr_show_type, NULL),
+	OLED_ATTR(attr_sn, 0444, attr_show_sn, NULL),
+	OLED_ATTR(attr_register_8, 0644, attr_show_register_8,
+		  attr_store_register_8),
+	OLED_ATTR(attr_register_16, 0644, attr_show_register_16,
+		  attr_store_register_16),
+	OLED_ATTR(attr_video_format, 0644, attr_show_video_format,
+		  attr_store_video_format),
+	OLED_ATTR(attr_temperature, 0444, attr_show_temperature, NULL),
+	OLED_ATTR(attr_pattern, 0644, attr_show_pattern, attr_store_pattern),
+	OLED_ATTR(attr_pattern_type, 0644, attr_show_pattern_type,
+		  attr_store_pattern_type),
+	OLED_ATTR(attr_pon, 0644, attr_show_power_on, attr_store_power_on),
+	OLED_ATTR(attr_display_on, 0644, attr_show_display_on,
+		  attr_store_display_on),
+	OLED_ATTR(attr_luminance, 0644, attr_show_luminance,
+		  attr_store_luminance),
+	OLED_ATTR(attr_luminance_with_gamma, 0644, attr_show_luminance,
+		  attr_store_luminance_with_gamma),
+	OLED_ATTR(attr_fw_versions, 0444, attr_show_fw_versions, NULL),
+};
+
+/* "attr_pon" only exists for a display with a power line */
+static bool oled_attr_present(struct oled_data *data,
+			      const struct device_attribute *attr)
+{
+	return data->pwon_gpio >= 0 ||
+	       strncmp(attr->attr.name, "attr_pon", strlen("attr_pon"));
+}
+
+void oled_sysfs_create(struct oled_data *data)
+{
+	struct device *dev = &data->client->dev;
+	int i;
+
+	/* A file that cannot be created leaves the others usable */
+	for (i = 0; i < OLED_ATTR_COUNT; i++)
+		if (oled_attr_present(data, &uoledmod_sysfs_attrs[i]) &&
+		    device_create_file(dev, &uoledmod_sysfs_attrs[i]))
+			dev_dbg(dev, "cannot create %s\n",
+				uoledmod_sysfs_attrs[i].attr.name);
+}
+
+void oled_sysfs_remove(struct oled_data *data)
+{
+	struct device *dev = &data->client->dev;
+	int i;
+
+	for (i = 0; i < OLED_ATTR_COUNT; i++)
+		if (oled_attr_present(data, &uoledmod_sysfs_attrs[i]))
+			device_remove_file(dev, &uoledmod_sysfs_attrs[i]);
+}
