@@ -1,0 +1,30 @@
+# Sourced by scripts/host-run: a JACK server with the dummy back end, which the ALSA
+# configuration of the host platform (platform/alsa/asound.conf) captures "hw:0,0" from.
+# Each sysroot has its own server, so host platforms running side by side (parallel tests)
+# do not share or stop each other's audio clock. Started only when that server is not
+# running; stopped at exit by host-run when started here.
+if command -v jackd >/dev/null && command -v jack_wait >/dev/null; then
+    JACK_DEFAULT_SERVER="mrvdc-$(printf '%s' "$MRVDC_SYSROOT" | cksum | cut -d' ' -f1)"
+    # Clients never start a server of their own behind our back.
+    JACK_NO_START_SERVER=1
+    export JACK_DEFAULT_SERVER JACK_NO_START_SERVER
+    jack_running() { [ "$(jack_wait -c -s "$JACK_DEFAULT_SERVER" 2>/dev/null)" = running ]; }
+    exec {jack_lock}>"$MRVDC_SYSROOT/run/jack.lock"
+    flock "$jack_lock"
+    if ! jack_running; then
+        jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -C 2 -P 2 \
+            >>"$MRVDC_SYSROOT/var/log/jackd.log" 2>&1 &
+        started+=($!)
+        jack_pid=$!
+        for _ in $(seq 100); do
+            jack_running && break
+            kill -0 "$jack_pid" 2>/dev/null || break
+            sleep 0.05
+        done
+        jack_running || echo "host-run: the JACK server did not start (see var/log/jackd.log)" >&2
+        unset jack_pid
+    fi
+    flock -u "$jack_lock"
+    exec {jack_lock}>&-
+    unset -f jack_running
+fi
