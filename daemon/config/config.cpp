@@ -168,6 +168,14 @@ bool apply_value(const ConfigEntry &entry, const std::string &value) {
     }
 }
 
+// "%.2f" of the value, whole however long it is (a large double has hundreds of digits).
+std::string two_decimals(double value) {
+    int length = snprintf(nullptr, 0, "%.2f", value);
+    std::vector<char> number(static_cast<size_t>(length) + 1);
+    snprintf(number.data(), number.size(), "%.2f", value);
+    return std::string(number.data(), static_cast<size_t>(length));
+}
+
 // Writes all of `text` to `fd`, retrying short writes.
 bool write_all(int fd, const std::string &text) {
     size_t done = 0;
@@ -240,9 +248,7 @@ std::string cfg_serialize_global_config() {
                 text += global_config.*std::get<CFG_STRING>(entry.field);
                 break;
             default:
-                snprintf(line, sizeof(line), "%.2f",
-                         global_config.*std::get<CFG_DOUBLE>(entry.field));
-                text += line;
+                text += two_decimals(global_config.*std::get<CFG_DOUBLE>(entry.field));
                 break;
         }
         text += '\n';
