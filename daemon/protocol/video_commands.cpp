@@ -1,27 +1,108 @@
+// Commands of the video subsystem and the media operations.
+#include <cstdlib>
+
+#include "control/media_commands.h"
+#include "core/event_aggregator.h"
 #include "protocol/command_handlers.h"
+#include "protocol/ipc_message.h"
+#include "video/gstvideo.h"
 
-// Commands of the video subsystem: until its operations are built they answer with a failure, never
-// with a fake success.
-#define MRVDC_UNAVAILABLE(name)                      \
-    int name(char *, std::optional<std::string> &) { \
-        return 1;                                    \
+namespace {
+
+constexpr const char *kInvalidArgumentCount = "Invalid argument count";
+constexpr const char *kCommandFailed = "Failed when executing command.";
+
+int number_arg(const char *data) {
+    return data ? atoi(data) : 0;
+}
+
+int flag_arg(const char *data) {
+    return number_arg(data) != 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int user_cmd_set_qml_prop(char *data, std::optional<std::string> &out) {
+    char empty[] = "";
+    std::optional<std::vector<char *>> args = split_arg_list(data ? data : empty);
+    if (!args || args->size() != 3) {
+        out = kInvalidArgumentCount;
+        return 1;
     }
+    if (gstvideo_set_qml_param((*args)[0], (*args)[1], (*args)[2]) != 0) {
+        out = kCommandFailed;
+        return 1;
+    }
+    return 0;
+}
 
-MRVDC_UNAVAILABLE(user_cmd_set_qml_prop)
-MRVDC_UNAVAILABLE(user_cmd_enable_qml)
-MRVDC_UNAVAILABLE(user_cmd_enable_record)
-MRVDC_UNAVAILABLE(user_cmd_make_snapshot)
-MRVDC_UNAVAILABLE(user_cmd_enable_tcp_stream)
-MRVDC_UNAVAILABLE(user_cmd_enable_http_stream)
-MRVDC_UNAVAILABLE(user_cmd_set_enc_type)
-MRVDC_UNAVAILABLE(user_cmd_set_mic_volume)
-MRVDC_UNAVAILABLE(user_cmd_pipeline_state)
-MRVDC_UNAVAILABLE(user_cmd_create_dot)
-MRVDC_UNAVAILABLE(user_cmd_create_pipe)
-MRVDC_UNAVAILABLE(user_cmd_kill_pipe)
-MRVDC_UNAVAILABLE(user_cmd_pause_pipe)
-MRVDC_UNAVAILABLE(user_cmd_resume_pipe)
-MRVDC_UNAVAILABLE(user_cmd_pause_video)
-MRVDC_UNAVAILABLE(user_cmd_resume_video)
+int user_cmd_enable_qml(char *data, std::optional<std::string> &out) {
+    if (gstvideo_show_overlay(number_arg(data)) != 0) {
+        out = kCommandFailed;
+        return 1;
+    }
+    return 0;
+}
 
-#undef MRVDC_UNAVAILABLE
+int user_cmd_enable_record(char *data, std::optional<std::string> &) {
+    return ac_start_stop_record(flag_arg(data));
+}
+
+int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
+    return ac_make_snapshot();
+}
+
+int user_cmd_enable_tcp_stream(char *data, std::optional<std::string> &) {
+    return ac_start_stop_stream(flag_arg(data));
+}
+
+int user_cmd_enable_http_stream(char *data, std::optional<std::string> &) {
+    return ac_start_stop_http_stream(flag_arg(data));
+}
+
+int user_cmd_set_enc_type(char *data, std::optional<std::string> &) {
+    return ac_set_enc_type(number_arg(data));
+}
+
+int user_cmd_set_mic_volume(char *data, std::optional<std::string> &) {
+    return ac_set_microphone_volume(number_arg(data));
+}
+
+int user_cmd_pipeline_state(char *, std::optional<std::string> &) {
+    gstvideo_print_status();
+    return 0;
+}
+
+int user_cmd_create_dot(char *, std::optional<std::string> &) {
+    return ac_generate_dot_file();
+}
+
+int user_cmd_create_pipe(char *data, std::optional<std::string> &) {
+    pipe_bus_fd started = gstvideo_start_pipe(number_arg(data));
+    if (started.fd <= 0) {
+        return 1;
+    }
+    return ea_register_event(started.fd, EA_PIPE_BUS, static_cast<uintptr_t>(started.pipe)) == 0
+               ? 0
+               : 1;
+}
+
+int user_cmd_kill_pipe(char *data, std::optional<std::string> &) {
+    return gstvideo_stop_pipe(number_arg(data));
+}
+
+int user_cmd_pause_pipe(char *data, std::optional<std::string> &) {
+    return gstvideo_pause_pipe(number_arg(data));
+}
+
+int user_cmd_resume_pipe(char *data, std::optional<std::string> &) {
+    return gstvideo_resume_pipe(number_arg(data));
+}
+
+int user_cmd_pause_video(char *, std::optional<std::string> &) {
+    return gstvideo_pause_all_pipes();
+}
+
+int user_cmd_resume_video(char *, std::optional<std::string> &) {
+    return gstvideo_resume_all_pipes();
+}

@@ -87,10 +87,12 @@ int gstvideo_is_playing(int id);
 // Handles one bus message of the pipe. Nonzero: the pipe has ended (or its slot is empty) and
 // its bus descriptor must be unregistered now, before anything else opens a descriptor.
 int gstvideo_process_message(int id);
-// Called once a second: a pipe that was sent end-of-stream and has not delivered it in time
-// is ended as if it had (with a warning), through its own bus, so the usual type-2 path tears
-// it down.
-void gstvideo_check_eos_deadlines();
+// Called after every batch of the main loop (the one-second timer guarantees one at least
+// every second): a pipe that was sent end-of-stream and has not delivered it in time is torn
+// down as if it had, with a warning. Returns the pipes torn down with their former bus
+// descriptors, which the caller unregisters now (they may never have been registered) and
+// treats like an end arriving on the bus.
+std::vector<pipe_bus_fd> gstvideo_check_eos_deadlines();
 
 // Recording and streams. Each start builds the producers the encoding type needs, then the
 // consumer, and returns every bus descriptor in build order, followed by zero entries (5

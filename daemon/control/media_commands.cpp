@@ -1,0 +1,130 @@
+#include "control/media_commands.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/config.h"
+#include "core/daemon_state.h"
+#include "core/event_aggregator.h"
+#include "core/files.h"
+#include "core/log.h"
+#include "core/sysroot.h"
+#include "video/gstvideo.h"
+
+namespace {
+
+// Registers the bus descriptors of a start in order, up to the first empty entry or the first
+// registration that fails: the result of the last registration, 1 when none was made.
+int register_pipes(const std::optional<std::vector<pipe_bus_fd>> &entries) {
+    if (!entries) {
+        return 1;
+    }
+    int result = 1;
+    for (const pipe_bus_fd &entry : *entries) {
+        if (entry.fd <= 0) {
+            break;
+        }
+        result = ea_register_event(entry.fd, EA_PIPE_BUS, static_cast<uintptr_t>(entry.pipe));
+        if (result != 0) {
+            break;
+        }
+    }
+    return result;
+}
+
+std::string media_folder(const char *kind) {
+    return concatenate_strings({global_config.media_path, kind});
+}
+
+}  // namespace
+
+int ac_start_stop_record(int start) {
+    if (!start) {
+        return gstvideo_stop_record();
+    }
+    std::optional<std::string> timestamp = get_timestamp_string();
+    if (!timestamp) {
+        return 1;
+    }
+    const char *prefix = global_config.enc_type == 2 ? "audio_" : "video_";
+    std::string folder = media_folder("/video/");
+    create_folder(folder.c_str());
+    if (has_enough_space(global_config.media_path.c_str(), kRecordFreeSpace) == 0) {
+        log_message(LOG_LEVEL_WARN, "Record: not enough space");
+        return 1;
+    }
+    std::string location = concatenate_strings({folder, prefix, *timestamp, "_%02d", ".mp4"});
+    return register_pipes(gstvideo_start_record(location.c_str()));
+}
+
+int ac_start_stop_stream(int start) {
+    if (!start) {
+        return gstvideo_stop_stream();
+    }
+    return register_pipes(gstvideo_start_stream(global_config.tcp_stream_port));
+}
+
+int ac_start_stop_http_stream(int start) {
+    if (!start) {
+        return gstvideo_stop_http_stream();
+    }
+    return register_pipes(gstvideo_start_http_stream(global_config.http_url.c_str()));
+}
+
+int ac_make_snapshot() {
+    std::optional<std::string> timestamp = get_timestamp_string();
+    if (!timestamp) {
+        return 1;
+    }
+    log_message(LOG_LEVEL_DEBUG, "timestamp: %s", timestamp->c_str());
+    std::string folder = media_folder("/image/");
+    create_folder(folder.c_str());
+    if (has_enough_space(global_config.media_path.c_str(), kSnapshotFreeSpace) == 0) {
+        log_message(LOG_LEVEL_WARN, "Snapshot: not enough space");
+        return 1;
+    }
+    std::string path = concatenate_strings({folder, "img_", *timestamp, ".jpeg"});
+    log_message(LOG_LEVEL_DEBUG, "make snapshot: %s", path.c_str());
+    return gstvideo_takesnapshot(path.c_str());
+}
+
+int ac_set_enc_type(int type) {
+    if (type < 0 || type > 2) {
+        return 1;
+    }
+    if (type == global_config.enc_type) {
+        return 0;
+    }
+    int result = gstvideo_change_enc_type(type);
+    if (result == 0) {
+        global_config.enc_type = type;
+        update_conf_file = 1;
+    }
+    return result;
+}
+
+int ac_set_microphone_volume(int volume) {
+    if (volume == global_config.mic_volume) {
+        return 0;
+    }
+    int result = gstvideo_set_microphone_volume(volume);
+    if (result == 0) {
+        global_config.mic_volume = volume;
+        update_conf_file = 1;
+    }
+    return result;
+}
+
+int ac_generate_dot_file() {
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        std::optional<std::string> timestamp = get_timestamp_string();
+        if (!timestamp) {
+            return 1;
+        }
+        std::string path = concatenate_strings(
+            {sysroot_path("/home/root/"), gstvideo_pipe_short_name(id), "_", *timestamp, ".dot"});
+        gstvideo_generate_dot_file(id, path.c_str());
+    }
+    return 0;
+}

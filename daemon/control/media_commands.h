@@ -1,0 +1,25 @@
+// Media operations of the device control: recording, TCP and HTTP streams, snapshots, the
+// encoding type, the microphone volume and pipeline diagrams. They build file names, check
+// free space, register new pipelines' bus descriptors and store changed settings.
+#pragma once
+
+#include <cstdint>
+
+// Free space demanded on the media file system before a recording starts and while it runs,
+// and before a snapshot.
+constexpr uint64_t kRecordFreeSpace = 117964800ULL;
+constexpr uint64_t kSnapshotFreeSpace = 2359296ULL;
+
+// Nonzero starts, 0 stops. Start: 0, 1 when nothing was started, or the result of the last
+// bus registration; stop: the video stop's result.
+int ac_start_stop_record(int start);
+int ac_start_stop_stream(int start);
+int ac_start_stop_http_stream(int start);
+// 0 when the JPEG was written, 1 otherwise.
+int ac_make_snapshot();
+// 0 stored (or unchanged), 1 out of range or refused while recording or TCP streaming.
+int ac_set_enc_type(int type);
+// 0 stored (or unchanged), 1 outside 0..100.
+int ac_set_microphone_volume(int volume);
+// One Graphviz file per existing pipe: 0, 1 without a timestamp.
+int ac_generate_dot_file();

@@ -1,0 +1,167 @@
+// Operations on running pipelines: the JPEG snapshot of the displayed picture, the overlay
+// channel, and the two diagnostics (Graphviz files and the element dump in the log).
+#include <gst/video/video.h>
+
+#include <string>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "video/gst_handle.h"
+#include "video/registry.h"
+
+namespace {
+
+// Media types, caps details, non-default parameters and states.
+constexpr GstDebugGraphDetails kGraphDetails = static_cast<GstDebugGraphDetails>(15);
+// How long the dump waits for an element's pending state change before printing the state it
+// is in.
+constexpr GstClockTime kDumpStateWait = GST_SECOND;
+
+const char *direction_text(GstPadDirection direction) {
+    switch (direction) {
+        case GST_PAD_SRC:
+            return "SRC";
+        case GST_PAD_SINK:
+            return "SINK";
+        default:
+            return "UNKNOWN";
+    }
+}
+
+gboolean print_pad_info(GstElement *, GstPad *pad, gpointer) {
+    GstRef<GstPad> peer(gst_pad_get_peer(pad));
+    GstRef<GstElement> parent(peer ? gst_pad_get_parent_element(peer.get()) : nullptr);
+    log_message(LOG_LEVEL_INFO, "   pad: %s, dir: %s <-> peer: %s, parent:%s, dir:%s",
+                GST_PAD_NAME(pad), direction_text(GST_PAD_DIRECTION(pad)),
+                peer ? GST_PAD_NAME(peer.get()) : "(none)",
+                parent ? GST_ELEMENT_NAME(parent.get()) : "(none)",
+                direction_text(peer ? GST_PAD_DIRECTION(peer.get()) : GST_PAD_UNKNOWN));
+    return TRUE;
+}
+
+void print_bin_debug(GstBin *bin) {
+    log_message(LOG_LEVEL_INFO, "-- Bin -- [%s]", GST_ELEMENT_NAME(bin));
+    GstRef<GstIterator> iterator(gst_bin_iterate_elements(bin));
+    GValue item = G_VALUE_INIT;
+    bool done = false;
+    while (!done) {
+        switch (gst_iterator_next(iterator.get(), &item)) {
+            case GST_ITERATOR_OK: {
+                auto *element = GST_ELEMENT(g_value_get_object(&item));
+                GText text(g_strdup_value_contents(&item));
+                GstState state = GST_STATE_VOID_PENDING;
+                gst_element_get_state(element, &state, nullptr, kDumpStateWait);
+                log_message(LOG_LEVEL_INFO, "Element: %s, state: %s", text.get(),
+                            gst_element_state_get_name(state));
+                gst_element_foreach_pad(element, print_pad_info, nullptr);
+                if (GST_IS_BIN(element)) {
+                    print_bin_debug(GST_BIN(element));
+                }
+                g_value_reset(&item);
+                break;
+            }
+            case GST_ITERATOR_RESYNC:
+                gst_iterator_resync(iterator.get());
+                break;
+            default:
+                done = true;
+                break;
+        }
+    }
+    g_value_unset(&item);
+    log_message(LOG_LEVEL_INFO, "-- Bin end --[%s]", GST_ELEMENT_NAME(bin));
+}
+
+}  // namespace
+
+int gstvideo_takesnapshot(const char *path) {
+    GstElement *sink = live_display_sink();
+    if (!is_created(PIPE_DISPLAY) || !sink) {
+        return 1;
+    }
+    GstSample *last_sample = nullptr;
+    g_object_get(G_OBJECT(sink), "last-sample", &last_sample, nullptr);
+    GstRef<GstSample> sample(last_sample);
+    if (!sample) {
+        // No frame has reached the display yet: the client is told, the sight goes on.
+        log_message(LOG_LEVEL_WARN, "Error getting last sample from display sink");
+        return 1;
+    }
+    GstRef<GstCaps> jpeg_caps(gst_caps_from_string("image/jpeg"));
+    GError *raw_error = nullptr;
+    GstRef<GstSample> converted(
+        gst_video_convert_sample(sample.get(), jpeg_caps.get(), GST_CLOCK_TIME_NONE, &raw_error));
+    GErrorPtr error(raw_error);
+    jpeg_caps.reset();
+    sample.reset();
+    if (!converted) {
+        log_message(LOG_LEVEL_WARN, "Error converting frame: %s",
+                    error ? error->message : "no picture");
+        return 1;
+    }
+    GstBuffer *buffer = gst_sample_get_buffer(converted.get());
+    GstMapInfo map;
+    if (!buffer || !gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        return 1;
+    }
+    GError *raw_write_error = nullptr;
+    gboolean written = g_file_set_contents(path, reinterpret_cast<const gchar *>(map.data),
+                                           static_cast<gssize>(map.size), &raw_write_error);
+    GErrorPtr write_error(raw_write_error);
+    gst_buffer_unmap(buffer, &map);
+    if (!written) {
+        log_message(LOG_LEVEL_WARN, "Could not save snapshot: %s", write_error->message);
+        return 1;
+    }
+    flush_folder_of_file(path);
+    return 0;
+}
+
+int gstvideo_set_qml_param(const char *object, const char *property, const char *value) {
+    GText text(g_strdup_printf("%s.%s:%s", object, property, value));
+    if (GstElement *overlay = live_overlay()) {
+        g_object_set(G_OBJECT(overlay), "qml-attribute", text.get(), nullptr);
+    }
+    return 0;
+}
+
+int gstvideo_show_overlay(int flag) {
+    if (GstElement *overlay = live_overlay()) {
+        g_object_set(G_OBJECT(overlay), "disable", flag == 0 ? TRUE : FALSE, nullptr);
+    }
+    return 0;
+}
+
+int gstvideo_generate_dot_file(int id, const char *path) {
+    GstElement *pipeline = pipeline_of(id);
+    if (!pipeline) {
+        return 1;
+    }
+    GText text(gst_debug_bin_to_dot_data(GST_BIN(pipeline), kGraphDetails));
+    return write_full_file(path, text.get());
+}
+
+void gstvideo_print_status() {
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (GstElement *pipeline = pipeline_of(id)) {
+            print_bin_debug(GST_BIN(pipeline));
+        }
+    }
+}
+
+GstPadTemplate *get_pad_template(GstElement *element, GstPadDirection direction,
+                                 GstPadPresence presence, const char *name) {
+    GstElementFactory *factory = gst_element_get_factory(element);
+    if (!factory) {
+        return nullptr;
+    }
+    for (const GList *item = gst_element_factory_get_static_pad_templates(factory); item;
+         item = item->next) {
+        auto *templ = static_cast<GstStaticPadTemplate *>(item->data);
+        if (templ->direction == direction && templ->presence == presence &&
+            (!name || !*name || g_strcmp0(templ->name_template, name) == 0)) {
+            return gst_static_pad_template_get(templ);
+        }
+    }
+    return nullptr;
+}

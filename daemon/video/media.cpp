@@ -1,0 +1,344 @@
+// Consumers of the shared producers: split MP4 recording, the MPEG-TS server on TCP and the
+// H.264 upload over HTTP. The last consumer to stop also ends the producers.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "video/elements.h"
+#include "video/encoders.h"
+#include "video/registry.h"
+
+namespace {
+
+constexpr int kFormatTime = 3;
+constexpr int kLeakyDownstream = 2;
+constexpr gulong kAfterBuildWaitUs = 200000;
+constexpr size_t kRecordEntries = 5;
+constexpr size_t kStreamEntries = 5;
+constexpr size_t kHttpEntries = 4;
+
+// Consumer branches running, counted when built and when asked to stop.
+int media_branches = 0;
+// Location pattern of the current recording, kept for the flush after its end.
+std::optional<std::string> record_file;
+
+GstRef<GstElement> make_consumer_source(const char *name, const char *listen_to) {
+    GstRef<GstElement> source = make_element("interpipesrc", name);
+    if (source) {
+        set_string(source.get(), "listen-to", listen_to);
+        set_bool(source.get(), "allow-renegotiation", true);
+        set_int(source.get(), "stream-sync", 0);
+        set_int(source.get(), "format", kFormatTime);
+        set_bool(source.get(), "is-live", true);
+    }
+    return source;
+}
+
+// Links `from`'s "src" pad to a new pad requested from `to` with the template found by
+// direction, presence and template name.
+bool link_to_request_pad(GstElement *from, GstElement *to, const char *template_name,
+                         const char *pad_name) {
+    GstRef<GstPadTemplate> templ =
+        gst_take_floating(get_pad_template(to, GST_PAD_SINK, GST_PAD_REQUEST, template_name));
+    if (!templ) {
+        return false;
+    }
+    GstRef<GstPad> request(gst_element_request_pad(to, templ.get(), pad_name, nullptr));
+    GstRef<GstPad> source_pad(gst_element_get_static_pad(from, "src"));
+    if (!request || !source_pad) {
+        return false;
+    }
+    return gst_pad_link(source_pad.get(), request.get()) == GST_PAD_LINK_OK;
+}
+
+int make_record(GstElement *pipeline, int type, const char *location) {
+    log_message(LOG_LEVEL_INFO, "Creating record branch.. ");
+    GstRef<GstElement> rec_mux = make_element("mp4mux", "rec-mux");
+    GstRef<GstElement> rec_sink = make_element("filesink", "rec-sink");
+    GstRef<GstElement> vid_filesink = make_element("splitmuxsink", "vid-sink");
+    if (!rec_mux || !rec_sink || !vid_filesink) {
+        log_message(LOG_LEVEL_ERROR, "One element could not be created in the record pipe.");
+        return -1;
+    }
+    set_bool(rec_sink.get(), "sync", false);
+    set_bool(rec_sink.get(), "async", false);
+    set_int(vid_filesink.get(), "max-size-time", video_settings().record_max_len);
+    set_object(vid_filesink.get(), "sink", rec_sink.get());
+    set_string(vid_filesink.get(), "location", location);
+    set_object(vid_filesink.get(), "muxer", rec_mux.get());
+    add_all(pipeline, {vid_filesink.get()});
+
+    if (type != 2) {
+        GstRef<GstElement> source = make_consumer_source("rec-vid-ipsrc", "rec-vid-enc-ipsink");
+        if (!source) {
+            log_message(LOG_LEVEL_ERROR, "One element could not be created in the record pipe.");
+            return -1;
+        }
+        add_all(pipeline, {source.get()});
+        if (!link_to_request_pad(source.get(), vid_filesink.get(), "video", "video")) {
+            log_message(LOG_LEVEL_ERROR, "Failed to link video pad of the record mux.\n");
+            return -1;
+        }
+    }
+    if (type != 1) {
+        GstRef<GstElement> source = make_consumer_source("rec-aud-ipsrc", "aud-enc-ipsink");
+        if (!source) {
+            log_message(LOG_LEVEL_ERROR, "One element could not be created in the record pipe.");
+            return -1;
+        }
+        add_all(pipeline, {source.get()});
+        if (!link_to_request_pad(source.get(), vid_filesink.get(), "audio_%u", "audio_%u")) {
+            log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the record mux.\n");
+            return -1;
+        }
+    }
+    ++media_branches;
+    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
+    g_usleep(kAfterBuildWaitUs);
+    return 0;
+}
+
+bool add_stream_branch(GstElement *pipeline, GstElement *mux, const char *queue_name,
+                       const char *source_name, const char *listen_to) {
+    GstRef<GstElement> queue = make_element("queue", queue_name);
+    GstRef<GstElement> source = make_consumer_source(source_name, listen_to);
+    if (!queue || !source) {
+        log_message(LOG_LEVEL_ERROR, "One element could not be created in the stream pipe.");
+        return false;
+    }
+    set_int(queue.get(), "leaky", kLeakyDownstream);
+    set_int(queue.get(), "max-size-buffers", 1);
+    add_all(pipeline, {source.get(), queue.get()});
+    if (!link_all({source.get(), queue.get()})) {
+        log_message(LOG_LEVEL_ERROR, "Failed to link elements in the streaming pipe");
+        return false;
+    }
+    return link_to_request_pad(queue.get(), mux, nullptr, "sink_%d");
+}
+
+int make_stream(GstElement *pipeline, int type, int port) {
+    log_message(LOG_LEVEL_INFO, "Creating stream pipeline.. ");
+    GstRef<GstElement> tcp_mux = make_element("mpegtsmux", "tcp-mux");
+    GstRef<GstElement> tcp_sink = make_element("tcpserversink", "tcp-sink");
+    if (!tcp_mux || !tcp_sink) {
+        log_message(LOG_LEVEL_ERROR, "One element could not be created in the stream pipe.");
+        return -1;
+    }
+    set_string(tcp_sink.get(), "host", "0.0.0.0");
+    set_int(tcp_sink.get(), "port", port);
+    set_int(tcp_sink.get(), "buffers-soft-max", 63);
+    set_int(tcp_sink.get(), "timeout", 2000000000LL);
+    add_all(pipeline, {tcp_mux.get(), tcp_sink.get()});
+    if (!link_all({tcp_mux.get(), tcp_sink.get()})) {
+        log_message(LOG_LEVEL_ERROR, "Failed to link elements in the streaming pipe");
+        return -1;
+    }
+    if (type != 2 && !add_stream_branch(pipeline, tcp_mux.get(), "tcp-vid-queue", "tcp-vid-ipsrc",
+                                        "stream-vid-enc-ipsink")) {
+        log_message(LOG_LEVEL_ERROR, "Failed to link video pad of the stream mux.\n");
+        return -1;
+    }
+    if (type != 1 && !add_stream_branch(pipeline, tcp_mux.get(), "tcp-aud-queue", "tcp-aud-ipsrc",
+                                        "aud-enc-ipsink")) {
+        log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the stream mux.\n");
+        return -1;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    ++media_branches;
+    g_usleep(kAfterBuildWaitUs);
+    return 0;
+}
+
+int make_http_stream(GstElement *pipeline, const char *url) {
+    log_message(LOG_LEVEL_INFO, "Creating http stream pipeline.. ");
+    GstRef<GstElement> source = make_element("interpipesrc", "http-vid-src");
+    GstRef<GstElement> sink = make_element("curlhttpsink", "http-sink");
+    if (sink) {
+        set_string(sink.get(), "location", url);
+    }
+    if (!source || !sink) {
+        log_message(LOG_LEVEL_ERROR,
+                    "One element could not be created in the http stream pipe, basic.");
+        return -1;
+    }
+    set_string(source.get(), "listen-to", "stream-vid-enc-ipsink");
+    set_bool(source.get(), "allow-renegotiation", true);
+    set_int(source.get(), "stream-sync", 0);
+    set_int(source.get(), "format", kFormatTime);
+    set_bool(source.get(), "is-live", true);
+    add_all(pipeline, {source.get(), sink.get()});
+    if (!link_all({source.get(), sink.get()})) {
+        log_message(LOG_LEVEL_ERROR, "Failed to link elements in the http streaming pipe");
+        return -1;
+    }
+    gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    ++media_branches;
+    return 0;
+}
+
+pipe_bus_fd create_media_pipe_record(int type, const char *location) {
+    return start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
+        return make_record(pipeline, type, location);
+    });
+}
+
+pipe_bus_fd create_media_pipe_stream(int type, int port) {
+    return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
+        return make_stream(pipeline, type, port);
+    });
+}
+
+pipe_bus_fd create_media_pipe_http_stream(const char *url) {
+    return start_pipe(PIPE_HTTP_STREAM, "http-stream-pipe",
+                      [url](GstElement *pipeline) { return make_http_stream(pipeline, url); });
+}
+
+bool any_failed(const std::vector<pipe_bus_fd> &entries, size_t tested) {
+    for (size_t index = 0; index < tested && index < entries.size(); ++index) {
+        if (entries[index].fd < 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Starts the video producers (transformer and one encoder) and, when the type carries audio,
+// the audio encoder, filling entries in build order.
+bool start_producers(int type, pipe_bus_fd (*video_encoder)(), std::vector<pipe_bus_fd> &entries,
+                     size_t &next) {
+    switch (type) {
+        case 0:
+        case 1:
+            entries[next++] = create_media_vid_xformer();
+            entries[next++] = video_encoder();
+            if (type == 0) {
+                entries[next++] = create_media_audio_enc();
+            }
+            return true;
+        case 2:
+            entries[next++] = create_media_audio_enc();
+            return true;
+        default:
+            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
+            return false;
+    }
+}
+
+int destroy_media_pipe(int type, int pipe) {
+    if (eos_pending(pipe)) {
+        // A repeated stop of an ending consumer: it no longer counts, and the producers may
+        // still feed another consumer.
+        send_eos(pipe);
+        return 0;
+    }
+    if (media_branches <= 1) {
+        if (type < 0 || type > 2) {
+            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
+            return -1;
+        }
+        // No consumer is left: every producer that exists ends, also one that a type in force
+        // before an encoding change left behind.
+        for (int producer :
+             {PIPE_TRANSFORMER, PIPE_RECORD_VIDEO_ENC, PIPE_STREAM_VID_ENC, PIPE_AUDIO_ENC}) {
+            gstvideo_stop_pipe(producer);
+        }
+    }
+    send_eos(pipe);
+    --media_branches;
+    return 0;
+}
+
+}  // namespace
+
+std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
+    std::vector<pipe_bus_fd> entries(kRecordEntries, pipe_bus_fd{0, 0});
+    record_file = location;
+    int type = video_settings().enc_type;
+    size_t next = 0;
+    if (!start_producers(type, create_media_record_vid_enc, entries, next)) {
+        return std::nullopt;
+    }
+    entries[next++] = create_media_pipe_record(type, location);
+    if (any_failed(entries, kRecordEntries - 1)) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port) {
+    std::vector<pipe_bus_fd> entries(kStreamEntries, pipe_bus_fd{0, 0});
+    int type = video_settings().enc_type;
+    size_t next = 0;
+    if (!start_producers(type, create_media_stream_vid_enc, entries, next)) {
+        return std::nullopt;
+    }
+    entries[next++] = create_media_pipe_stream(type, port);
+    if (any_failed(entries, kStreamEntries - 1)) {
+        return std::nullopt;
+    }
+    return entries;
+}
+
+std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url) {
+    std::vector<pipe_bus_fd> entries(kHttpEntries, pipe_bus_fd{0, 0});
+    switch (video_settings().enc_type) {
+        case 0:
+        case 1:
+            entries[0] = create_media_vid_xformer();
+            entries[1] = create_media_stream_vid_enc();
+            entries[2] = create_media_pipe_http_stream(url);
+            if (any_failed(entries, kHttpEntries - 1)) {
+                return std::nullopt;
+            }
+            return entries;
+        case 2:
+            return std::nullopt;
+        default:
+            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
+            return std::nullopt;
+    }
+}
+
+int gstvideo_stop_record() {
+    return is_created(PIPE_RECORD) ? destroy_media_pipe(video_settings().enc_type, PIPE_RECORD) : 0;
+}
+
+int gstvideo_stop_stream() {
+    return is_created(PIPE_TCP_STREAM)
+               ? destroy_media_pipe(video_settings().enc_type, PIPE_TCP_STREAM)
+               : 0;
+}
+
+int gstvideo_stop_http_stream() {
+    return is_created(PIPE_HTTP_STREAM)
+               ? destroy_media_pipe(video_settings().enc_type, PIPE_HTTP_STREAM)
+               : 0;
+}
+
+void media_record_ended() {
+    if (record_file) {
+        flush_folder_of_file(*record_file);
+        record_file.reset();
+    }
+}
+
+void flush_folder_of_file(const std::string &path) {
+    size_t slash = path.rfind('/');
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : path.substr(0, slash);
+    if (DIR *directory = opendir(folder.c_str())) {
+        while (const dirent *entry = readdir(directory)) {
+            if (entry->d_name[0] == 'v' || entry->d_name[0] == 'i') {
+                flush_file((folder + "/" + entry->d_name).c_str());
+            }
+        }
+        closedir(directory);
+    }
+    flush_file(folder.c_str());
+    sync();
+}

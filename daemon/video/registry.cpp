@@ -1,0 +1,366 @@
+// The registry of pipeline slots: creation, state changes, the end-of-stream protocol and the
+// bus messages.
+#include "video/registry.h"
+
+#include <cstring>
+
+#include "core/log.h"
+#include "core/sysroot.h"
+#include "video/gst_handle.h"
+
+namespace {
+
+const char *const kShortNames[PIPE_COUNT] = {
+    "src",    "display", "record_video_enc", "audio_enc",   "tcp-stream",
+    "record", "splash",  "http_stream",      "transformer", "stream_vid_enc",
+};
+
+// How long a state query waits for a pending change to settle. A pipeline can stay pending
+// for ever (a live sink waiting for a first buffer that never comes); the main thread must
+// not.
+constexpr GstClockTime kStateQueryWait = 5 * GST_SECOND;
+
+// How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
+// record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
+// closed after the end-of-stream, its files are complete and a short grace is enough.
+constexpr gint64 kEosTimeoutUs = 5 * G_USEC_PER_SEC;
+constexpr gint64 kRecordEosTimeoutUs = 10 * G_USEC_PER_SEC;
+constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+
+gstvideo_configs configs{};
+GstRef<GstElement> pipes[PIPE_COUNT];
+GstRef<GstBus> buses[PIPE_COUNT];
+bool eos_events[PIPE_COUNT];
+gint64 eos_deadline[PIPE_COUNT];
+// Fragments of the record pipe that were opened and not yet closed.
+int record_open_fragments = 0;
+
+bool valid_id(int id) {
+    return id >= 0 && id < PIPE_COUNT;
+}
+
+gint64 eos_timeout(int id) {
+    return id == PIPE_RECORD ? kRecordEosTimeoutUs : kEosTimeoutUs;
+}
+
+int set_pipe_state(int id, GstState state) {
+    return gstvideo_set_state(pipes[id].get(), state);
+}
+
+void destroy_pipe(int id) {
+    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+    GstElement *pipeline = pipes[id].get();
+    if (gstvideo_set_state(pipeline, GST_STATE_NULL) != 0) {
+        // A pipeline that cannot be queried is stopped all the same before it is released.
+        gst_element_set_state(pipeline, GST_STATE_NULL);
+    }
+    live_forget_pipeline(pipeline);
+    encoders_forget_pipeline(pipeline);
+    buses[id].reset();
+    pipes[id].reset();
+    if (id == PIPE_RECORD) {
+        record_open_fragments = 0;
+        media_record_ended();
+    }
+    eos_events[id] = false;
+}
+
+// Tracks the record pipe's fragments so that the end of its last one can stand for an
+// end-of-stream that the split sink fails to deliver.
+void track_record_fragment(GstMessage *message) {
+    const GstStructure *structure = gst_message_get_structure(message);
+    if (!structure) {
+        return;
+    }
+    if (gst_structure_has_name(structure, "splitmuxsink-fragment-opened")) {
+        ++record_open_fragments;
+        if (eos_events[PIPE_RECORD]) {
+            eos_deadline[PIPE_RECORD] = g_get_monotonic_time() + kRecordEosTimeoutUs;
+        }
+    } else if (gst_structure_has_name(structure, "splitmuxsink-fragment-closed")) {
+        if (record_open_fragments > 0) {
+            --record_open_fragments;
+        }
+        if (eos_events[PIPE_RECORD] && record_open_fragments == 0) {
+            gint64 grace = g_get_monotonic_time() + kRecordClosedGraceUs;
+            if (grace < eos_deadline[PIPE_RECORD]) {
+                eos_deadline[PIPE_RECORD] = grace;
+            }
+        }
+    }
+}
+
+void restart_pipe(int id) {
+    if (eos_events[id]) {
+        // Restarting would drop the end-of-stream and bring the pipe back to life.
+        log_message(LOG_LEVEL_DEBUG, "Pipe %d is ending, not restarted", id);
+        return;
+    }
+    set_pipe_state(id, GST_STATE_NULL);
+    set_pipe_state(id, GST_STATE_PLAYING);
+}
+
+int message_handle(GstMessage *message, int id) {
+    GstObject *source = GST_MESSAGE_SRC(message);
+    GText path(source ? gst_object_get_path_string(source) : g_strdup("(NULL)"));
+    int result = 0;
+    switch (GST_MESSAGE_TYPE(message)) {
+        case GST_MESSAGE_EOS:
+            destroy_pipe(id);
+            result = 1;
+            break;
+        case GST_MESSAGE_ERROR:
+        case GST_MESSAGE_WARNING:
+        case GST_MESSAGE_INFO: {
+            GError *raw_error = nullptr;
+            gchar *raw_debug = nullptr;
+            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+                gst_message_parse_error(message, &raw_error, &raw_debug);
+            } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
+                gst_message_parse_warning(message, &raw_error, &raw_debug);
+            } else {
+                gst_message_parse_info(message, &raw_error, &raw_debug);
+            }
+            GErrorPtr error(raw_error);
+            GText debug(raw_debug);
+            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(),
+                        error ? error->message : "(NULL)");
+            if (strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
+                log_message(LOG_LEVEL_INFO, "event detected");
+                restart_pipe(id);
+            }
+            if (debug) {
+                log_message(LOG_LEVEL_WARN, "%s", debug.get());
+            }
+            break;
+        }
+        case GST_MESSAGE_ELEMENT:
+            if (id == PIPE_RECORD) {
+                track_record_fragment(message);
+            }
+            break;
+        default:
+            break;
+    }
+    return result;
+}
+
+}  // namespace
+
+gstvideo_configs &video_settings() {
+    return configs;
+}
+
+const char *gstvideo_pipe_short_name(int id) {
+    return valid_id(id) ? kShortNames[id] : nullptr;
+}
+
+GstElement *pipeline_of(int id) {
+    return valid_id(id) ? pipes[id].get() : nullptr;
+}
+
+bool is_created(int id) {
+    return pipeline_of(id) != nullptr;
+}
+
+bool eos_pending(int id) {
+    return valid_id(id) && eos_events[id];
+}
+
+int gstvideo_init(const gstvideo_configs &settings) {
+    if (gst_is_initialized()) {
+        return 0;
+    }
+    GError *raw_error = nullptr;
+    gst_init_check(nullptr, nullptr, &raw_error);
+    GErrorPtr error(raw_error);
+    if (!gst_is_initialized()) {
+        return 1;
+    }
+    GText version(gst_version_string());
+    log_message(LOG_LEVEL_INFO, "Gstreamer initialized, verison: %s", version.get());
+    configs = settings;
+    configs.mic_volume = settings.mic_volume / kMicScale;
+    return 0;
+}
+
+void gstvideo_destroy() {
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (pipes[id]) {
+            gst_element_set_state(pipes[id].get(), GST_STATE_NULL);
+            live_forget_pipeline(pipes[id].get());
+            encoders_forget_pipeline(pipes[id].get());
+            buses[id].reset();
+            pipes[id].reset();
+            eos_events[id] = false;
+        }
+    }
+    if (gst_is_initialized()) {
+        gst_deinit();
+    }
+}
+
+int get_bus_filefd(GstBus *bus) {
+    GPollFD poll_fd{-1, 0, 0};
+    gst_bus_get_pollfd(bus, &poll_fd);
+    return poll_fd.fd;
+}
+
+int create_pipeline(int id, const char *name) {
+    if (!pipes[id]) {
+        GstElement *pipeline = gst_pipeline_new(name);
+        if (!pipeline) {
+            return -1;
+        }
+        pipes[id] = gst_take_floating(pipeline);
+        buses[id].reset(gst_element_get_bus(pipeline));
+    }
+    return get_bus_filefd(buses[id].get());
+}
+
+int gstvideo_set_state(GstElement *element, GstState target) {
+    GstState current = GST_STATE_VOID_PENDING;
+    GstStateChangeReturn query = gst_element_get_state(element, &current, nullptr, kStateQueryWait);
+    if (query == GST_STATE_CHANGE_ASYNC) {
+        return -1;
+    }
+    if (current == target) {
+        return 0;
+    }
+    GText name(gst_element_get_name(element));
+    gst_element_set_state(element, target);
+    if (query == GST_STATE_CHANGE_SUCCESS || query == GST_STATE_CHANGE_NO_PREROLL) {
+        log_message(LOG_LEVEL_DEBUG, "Changed state of element %s to %d", name.get(), target);
+        return 0;
+    }
+    log_message(LOG_LEVEL_DEBUG, "Failed to change state of element %s to %d", name.get(), target);
+    return -1;
+}
+
+void send_eos(int id) {
+    if (eos_events[id]) {
+        log_message(LOG_LEVEL_INFO, "EOS to pipe: %d already sent.", id);
+        return;
+    }
+    log_message(LOG_LEVEL_INFO, "Sending eos on pipe: %d", id);
+    GstRef<GstElement> target;
+    if (id == PIPE_SPLASH) {
+        // The still-picture source never ends: the end-of-stream enters at the splash
+        // pipeline's own G2D transform, downstream of it.
+        target.reset(gst_bin_get_by_name(GST_BIN(pipes[id].get()), "g2d-transform"));
+    }
+    if (!target) {
+        target = gst_add_ref(pipes[id].get());
+    }
+    gst_element_send_event(target.get(), gst_event_new_eos());
+    eos_events[id] = true;
+    eos_deadline[id] = g_get_monotonic_time() + eos_timeout(id);
+}
+
+pipe_bus_fd gstvideo_start_pipe(int id) {
+    if (is_created(id)) {
+        return {-1, id};
+    }
+    switch (id) {
+        case PIPE_DISPLAY:
+            return gstvideo_start_display();
+        case PIPE_SRC:
+            return gstvideo_start_video_src(sysroot_path("/opt/us/osd_us/qml/main.qml").c_str());
+        case PIPE_SPLASH:
+            return gstvideo_start_splash(sysroot_path("/opt/us/osd_us/qml/main.qml").c_str(),
+                                         sysroot_path("/etc/no-video-input.png").c_str());
+        default:
+            return {-1, id};
+    }
+}
+
+int gstvideo_stop_pipe(int id) {
+    if (is_created(id)) {
+        send_eos(id);
+    }
+    return 0;
+}
+
+int gstvideo_pause_pipe(int id) {
+    if (!is_created(id)) {
+        return 1;
+    }
+    return set_pipe_state(id, GST_STATE_PAUSED);
+}
+
+int gstvideo_resume_pipe(int id) {
+    if (!is_created(id)) {
+        return 1;
+    }
+    return set_pipe_state(id, GST_STATE_PLAYING);
+}
+
+int gstvideo_pause_all_pipes() {
+    log_message(LOG_LEVEL_INFO, "Requesting pause of all pipes..");
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (pipes[id] && set_pipe_state(id, GST_STATE_PAUSED) != 0) {
+            log_message(LOG_LEVEL_WARN, "Failed to pause pipe %d", id);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int gstvideo_resume_all_pipes() {
+    log_message(LOG_LEVEL_INFO, "Requesting resume of all pipes..");
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (pipes[id] && set_pipe_state(id, GST_STATE_PLAYING) != 0) {
+            log_message(LOG_LEVEL_WARN, "Failed to resume pipe %d", id);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+void gstvideo_stop_all_pipes() {
+    log_message(LOG_LEVEL_INFO, "Requesting stop of all pipes..");
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (pipes[id]) {
+            send_eos(id);
+        }
+    }
+}
+
+int gstvideo_are_pipes_closed() {
+    for (const auto &pipe : pipes) {
+        if (pipe) {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int gstvideo_is_playing(int id) {
+    return is_created(id) ? 1 : 0;
+}
+
+int gstvideo_process_message(int id) {
+    if (!valid_id(id) || !buses[id]) {
+        return 1;
+    }
+    GstRef<GstMessage> message(gst_bus_pop(buses[id].get()));
+    if (!message) {
+        return 0;
+    }
+    return message_handle(message.get(), id);
+}
+
+std::vector<pipe_bus_fd> gstvideo_check_eos_deadlines() {
+    std::vector<pipe_bus_fd> ended;
+    gint64 now = g_get_monotonic_time();
+    for (int id = 0; id < PIPE_COUNT; ++id) {
+        if (pipes[id] && eos_events[id] && now >= eos_deadline[id]) {
+            log_message(LOG_LEVEL_WARN,
+                        "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
+            int fd = get_bus_filefd(buses[id].get());
+            destroy_pipe(id);
+            ended.push_back({fd, id});
+        }
+    }
+    return ended;
+}
