@@ -1,0 +1,104 @@
+#include "control/keyboard.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "control/camera_controls.h"
+#include "core/event_aggregator.h"
+#include "core/log.h"
+
+int kbd_file_desc = -1;
+int kbd_fd = -1;
+
+namespace {
+
+constexpr uint16_t kEventKey = 1;  // EV_KEY
+
+struct key_binding {
+    uint16_t code;
+    int key;
+};
+
+const key_binding kKeyMap[] = {
+    {158, KBD_KEY_NUC},   // KEY_BACK
+    {172, KBD_KEY_ZOOM},  // KEY_HOMEPAGE
+    {139, KBD_KEY_POL},   // KEY_MENU
+};
+
+// Set by kbd_read when the device reported end-of-file or a hard error: it is gone.
+bool device_gone = false;
+
+}  // namespace
+
+int kbd_init(const char *path) {
+    // Non-blocking, so that a wake-up without a whole record never stalls the main loop.
+    kbd_file_desc = open(path, O_RDONLY | O_NONBLOCK);
+    return kbd_file_desc;
+}
+
+int kbd_read(kbd_event *event) {
+    device_gone = false;
+    if (kbd_file_desc < 0) {
+        return 1;
+    }
+    kbd_input_record record{};
+    ssize_t count = read(kbd_file_desc, &record, sizeof(record));
+    if (count <= 0) {
+        device_gone = count == 0 || (errno != EAGAIN && errno != EINTR);
+        return 1;
+    }
+    if (count != static_cast<ssize_t>(sizeof(record)) || record.type != kEventKey) {
+        return 1;
+    }
+    event->released = record.value <= 0 ? 1 : 0;
+    for (const key_binding &binding : kKeyMap) {
+        if (binding.code == record.code) {
+            event->key = binding.key;
+            return 0;
+        }
+    }
+    return -1;
+}
+
+int process_kbd_event(const kbd_event *event) {
+    if (event->released != 1) {
+        return 0;
+    }
+    log_message(LOG_LEVEL_INFO, "kbd event: %d", event->key);
+    switch (event->key) {
+        case KBD_KEY_NUC:
+            return ac_exec_nuc_cmd(1);
+        case KBD_KEY_ZOOM:
+            return ac_toggle_zoom();
+        case KBD_KEY_POL:
+            return ac_toggle_lum();
+        default:
+            return 1;
+    }
+}
+
+void kbd_close() {
+    if (kbd_file_desc >= 0) {
+        close(kbd_file_desc);
+    }
+    kbd_file_desc = -1;
+}
+
+void kbd_handle_input() {
+    kbd_event event{};
+    if (kbd_read(&event) == 0) {
+        if (process_kbd_event(&event) != 0) {
+            log_message(LOG_LEVEL_ERROR, "failed to process kbd input");
+        }
+        return;
+    }
+    if (device_gone && kbd_fd >= 0) {
+        // An unplugged device stays readable for ever: drop it rather than spin.
+        log_message(LOG_LEVEL_WARN, "kbd device went away, closing it");
+        ea_unregister_event(kbd_fd);
+        kbd_fd = -1;
+        kbd_close();
+    }
+}

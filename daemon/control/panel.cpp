@@ -1,0 +1,55 @@
+#include "control/panel.h"
+
+#include <string>
+
+#include "core/files.h"
+#include "core/log.h"
+#include "core/sysroot.h"
+
+namespace {
+
+constexpr const char *kLuminance = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_luminance";
+constexpr const char *kActive = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_display_on";
+constexpr const char *kPower = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_pon";
+constexpr const char *kPattern = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_pattern";
+constexpr int kMaxLuminance = 240;
+
+int write_attribute(const char *attribute, int value, const char *what) {
+    std::string path = sysroot_path(attribute);
+    int result = write_full_file(path.c_str(), std::to_string(value).c_str());
+    if (result == 1) {
+        // No such attribute: the panel driver is not there at all.
+        log_message(LOG_LEVEL_ERROR, "Failed to write %s to %s", what, path.c_str());
+        return -1;
+    }
+    if (result != 0) {
+        // The driver refused the value (a failed panel command). Recordings and streams must
+        // not stop for that: report it and go on.
+        log_message(LOG_LEVEL_WARN, "Panel refused %s %d at %s", what, value, path.c_str());
+        return -1;
+    }
+    log_message(LOG_LEVEL_DEBUG, "uoled %s set to: %d", what, value);
+    return 0;
+}
+
+}  // namespace
+
+int uoled_set_lum(int luminance) {
+    if (luminance < 0 || luminance > kMaxLuminance) {
+        log_message(LOG_LEVEL_ERROR, "lum value out of the range [0 - 240].");
+        return -1;
+    }
+    return write_attribute(kLuminance, luminance, "luminance");
+}
+
+int uoled_active(int active) {
+    return write_attribute(kActive, active, "active");
+}
+
+int uoled_power(int power) {
+    return write_attribute(kPower, power, "power");
+}
+
+int uoled_pattern(int pattern) {
+    return write_attribute(kPattern, pattern, "pattern");
+}

@@ -1,0 +1,388 @@
+"""Device control through the real daemon: overlay texts, camera-core command lines, panel
+writes, buttons, the hand-over to a client and the settings written back."""
+import os
+import signal
+import time
+import unittest
+
+from harness import Client, Daemon, wait_for
+from sight import (HDMI_NODE, KEY_ENTER, KEY_NUC, KEY_POL, KEY_ZOOM, EV_KEY, EV_SYN, RedisServer,
+                   Subscriber, icon, inject_mrvac_failure, input_record, key_records,
+                   mrvac_record, open_buttons, overlay_record, panel_attribute, reticle_geometry)
+
+RETICLE = "ReticleMenu.retProfParam:"
+ZOOM_1 = [reticle_geometry(512, 384, 697, 569, 370, 370)]
+STARTUP_OVERLAY = [
+    reticle_geometry(512, 384, 697, 569, 370, 370),
+    RETICLE + '{"SRC": "/opt/us/Reticles/StandardMilDot.svg"}',
+    RETICLE + '{"STATE": 1}',
+    RETICLE + '{"RD_STATE": 1}',
+    RETICLE + '{"BRIGHT_VAL": "1.000000"}',
+    RETICLE + '{"COLOR_HEX": "#000000"}',
+    "FtrMenu.pipSt:0",
+    icon("LUM", 0, spaced=False),
+]
+
+
+def zoom_commands(factor):
+    return ["mrvac origin 435 355", f"mrvac zoom {factor}"]
+
+
+def started(daemon):
+    """Waits until start-up has applied the device state (its last step is the panel)."""
+    assert wait_for(lambda: panel_attribute(daemon) != "", timeout=30), daemon.log()
+    return daemon
+
+
+class StartUp(unittest.TestCase):
+    def test_defaults(self):
+        with Daemon() as d:
+            started(d)
+            self.assertEqual(overlay_record(d).lines()[:8], STARTUP_OVERLAY)
+            self.assertEqual(mrvac_record(d).lines(), ["mrvac shutter-movement 1"])
+            self.assertEqual(panel_attribute(d), "75")
+
+    def test_pip_mode_and_stored_settings(self):
+        settings = {"pip_mode": 1, "reticle_source": 3, "reticle_color": 6, "red_dot": 0,
+                    "reticle_opacity": 0.5, "luminance": 2, "nuc_type": 2,
+                    "origin_x": 100, "origin_y": 50}
+        with Daemon(settings) as d:
+            started(d)
+            self.assertTrue(wait_for(lambda: len(mrvac_record(d).lines()) >= 3))
+            self.assertEqual(overlay_record(d).lines()[:10], [
+                reticle_geometry(100, 50, 285, 235, 370, 370),
+                RETICLE + '{"SRC": "/opt/us/Reticles/DR_1_Reticle.svg"}',
+                RETICLE + '{"STATE": 1}',
+                RETICLE + '{"RD_STATE": 0}',
+                RETICLE + '{"BRIGHT_VAL": "0.500000"}',
+                RETICLE + '{"COLOR_HEX": "#0089b6"}',
+                "FtrMenu.pipSt:1",
+                icon("LUM", 2, spaced=False),
+                RETICLE + '{"Z_OFFSET_X": 0,"Z_OFFSET_Y": 0}',
+                icon("PIP_ZOOM", 1),
+            ])
+            # (100 + 185) / 1.6 = 178.1, (50 + 185) / 1.6 = 146.9
+            self.assertEqual(mrvac_record(d).lines(),
+                             ["mrvac shutter-movement 0", "mrvac origin 178 146", "mrvac pip 2"])
+            self.assertEqual(panel_attribute(d), "185")
+            self.assertIn("[INFO]: PIP started by default", d.log())
+            self.assertEqual(d.request("c:get_zoom:n:"), "r:get_zoom:s:0")
+
+    def test_out_of_range_settings_fall_back(self):
+        with Daemon({"luminance": 9, "reticle_color": -2, "reticle_source": 5}) as d:
+            started(d)
+            self.assertEqual(panel_attribute(d), "75")
+            self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
+            self.assertIn("Setting reticle_color=-2 is out of range", d.log())
+            self.assertEqual(overlay_record(d).lines()[:8], STARTUP_OVERLAY)
+
+
+class CameraCore(unittest.TestCase):
+    def setUp(self):
+        self.d = started(Daemon().start())
+        self.mrvac = mrvac_record(self.d)
+        self.overlay = overlay_record(self.d)
+        self.mrvac.set_mark()
+        self.overlay.set_mark()
+
+    def tearDown(self):
+        self.d.cleanup()
+
+    def ok(self, command, data=None):
+        request = f"c:{command}:s:{data}" if data is not None else f"c:{command}:n:"
+        reply = self.d.request(request)
+        self.assertTrue(reply.startswith(f"r:{command}:"), reply)
+        return reply
+
+    def test_zoom_steps(self):
+        for _ in range(3):
+            self.ok("kbd_zoom")
+        self.assertEqual(self.mrvac.new(), zoom_commands(2) + zoom_commands(4) + zoom_commands(1))
+        self.assertEqual(self.overlay.new(), [
+            icon("ZOOM", 1), reticle_geometry(323.4, 197.4, 693.4, 567.4, 740, 740),
+            icon("ZOOM", 2), reticle_geometry(-50.8, -174.8, 689.2, 565.2, 1480, 1480),
+            icon("ZOOM", 0), ZOOM_1[0]])
+        self.assertEqual(self.d.request("c:get_zoom:n:"), "r:get_zoom:s:0")
+
+    def test_failing_zoom_keeps_the_step(self):
+        inject_mrvac_failure(self.d, "3/1 zoom 2")
+        self.assertEqual(self.d.request("c:kbd_zoom:n:"), "e:kbd_zoom:n:")
+        self.assertEqual(self.d.request("c:get_zoom:n:"), "r:get_zoom:s:0")
+        self.assertEqual(self.overlay.new(), [])
+        self.ok("kbd_zoom")
+        self.assertEqual(self.mrvac.new(), zoom_commands(2) + zoom_commands(2))
+        self.assertEqual(self.d.request("c:get_zoom:n:"), "r:get_zoom:s:1")
+
+    def test_pip_on_zoom_off(self):
+        self.ok("enable_pip", 1)
+        self.assertEqual(self.mrvac.new(),
+                         zoom_commands(1) + ["mrvac origin 435 355", "mrvac pip 2"])
+        self.assertEqual(self.overlay.new(), [
+            icon("ZOOM", 0), ZOOM_1[0], "FtrMenu.pipSt:1",
+            RETICLE + '{"Z_OFFSET_X": 0,"Z_OFFSET_Y": 0}', icon("PIP_ZOOM", 1)])
+        self.assertEqual(self.d.request("c:get_pip:n:"), "r:get_pip:s:1")
+
+        self.mrvac.set_mark()
+        self.overlay.set_mark()
+        self.ok("kbd_zoom")
+        self.assertEqual(self.mrvac.new(), ["mrvac origin 435 355", "mrvac pip 4"])
+        self.assertEqual(self.overlay.new(), [RETICLE + '{"Z_OFFSET_X": 0,"Z_OFFSET_Y": 0}',
+                                              icon("PIP_ZOOM", 2)])
+        self.assertEqual(self.d.request("c:get_zoom:n:"), "r:get_zoom:s:1")
+
+        self.mrvac.set_mark()
+        self.overlay.set_mark()
+        self.ok("enable_pip", 0)
+        self.assertEqual(self.mrvac.new(),
+                         zoom_commands(1) + ["mrvac origin 435 355", "mrvac pip 0"])
+        self.assertEqual(self.overlay.new(), [
+            icon("ZOOM", 0), ZOOM_1[0], "FtrMenu.pipSt:0",
+            RETICLE + '{"Z_OFFSET_X": 0,"Z_OFFSET_Y": 0}'])
+        self.assertEqual(self.d.request("c:get_pip:n:"), "r:get_pip:s:0")
+
+    def test_enable_pip_twice(self):
+        self.ok("enable_pip", 4)  # any non-zero number asks for factor 2
+        self.mrvac.set_mark()
+        self.overlay.set_mark()
+        self.ok("enable_pip", 1)
+        self.assertEqual(self.mrvac.new(), ["mrvac origin 435 355", "mrvac pip 2"])
+        self.assertNotIn("FtrMenu.pipSt:1", self.overlay.new())
+
+    def test_nuc(self):
+        self.ok("kbd_nuc")
+        self.assertEqual(self.mrvac.new(), ["mrvac fast-nuc"])
+        self.assertEqual(self.overlay.new(), [icon("AUTO_NUC_ALRT", 0)])
+        self.mrvac.set_mark()
+        self.assertEqual(self.d.request("c:set_nuc_type:s:4"), "e:set_nuc_type:n:")
+        self.assertEqual(self.d.request("c:set_nuc_type:s:-1"), "e:set_nuc_type:n:")
+        self.ok("set_nuc_type", 2)
+        self.ok("set_nuc_type", 0)
+        self.ok("set_nuc_type", 3)
+        self.assertEqual(self.mrvac.new(), ["mrvac shutter-movement 0",
+                                            "mrvac shutter-movement 1",
+                                            "mrvac shutter-movement 1"])
+        inject_mrvac_failure(self.d, "5/1 fast-nuc")
+        self.assertEqual(self.d.request("c:kbd_nuc:n:"), "e:kbd_nuc:n:")
+
+    def test_luminance(self):
+        self.ok("set_lum", 2)
+        self.assertEqual(panel_attribute(self.d), "185")
+        self.assertEqual(self.overlay.new(), [icon("LUM", 2, spaced=False)])
+        for expected in ("220", "75", "130"):
+            self.ok("kbd_pol")
+            self.assertEqual(panel_attribute(self.d), expected)
+        self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:1")
+        for bad in ("4", "-1", "x"):
+            reply = self.d.request(f"c:set_lum:s:{bad}")
+            if bad == "x":  # no number reads as 0
+                self.assertEqual(reply, "r:set_lum:n:")
+            else:
+                self.assertEqual(reply, "e:set_lum:n:")
+        self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:0")
+
+        open(self.d.path(HDMI_NODE), "w").close()
+        self.overlay.set_mark()
+        self.ok("set_lum", 3)
+        self.assertEqual(panel_attribute(self.d), "75")
+        self.assertEqual(self.overlay.new(), [])
+        self.assertIn("[WARN]: HDMI connected - skip oled command", self.d.log())
+        self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:3")
+
+    def test_reticle_settings(self):
+        self.ok("set_reticle_src", 7)
+        self.ok("set_reticle_src", -1)
+        self.ok("set_reticle_color", 6)
+        self.assertEqual(self.d.request("c:set_reticle_color:s:7"), "e:set_reticle_color:n:")
+        self.assertEqual(self.d.request("c:set_reticle_color:s:-1"), "e:set_reticle_color:n:")
+        self.ok("set_reticle_opacity", 0.5)
+        self.ok("set_reticle_opacity", 0)
+        self.ok("set_reticle_opacity", "1.0")
+        for bad in ("1.01", "-0.1", "nan"):
+            self.assertEqual(self.d.request(f"c:set_reticle_opacity:s:{bad}"),
+                             "e:set_reticle_opacity:n:")
+        self.ok("enable_dot", 5)
+        self.ok("enable_reticle", 0)
+        self.assertEqual(self.overlay.new(), [
+            RETICLE + '{"SRC": "/opt/us/Reticles/CircleReticle.svg"}',
+            RETICLE + '{"COLOR_HEX": "#0089b6"}',
+            RETICLE + '{"BRIGHT_VAL": "0.500000"}',
+            RETICLE + '{"BRIGHT_VAL": "0.000000"}',
+            RETICLE + '{"BRIGHT_VAL": "1.000000"}',
+            RETICLE + '{"RD_STATE": 1}',
+            RETICLE + '{"STATE": 0}'])
+        self.assertEqual(self.d.request("c:get_reticle:n:"), "r:get_reticle:s:0")
+        config = self.d.request("c:print_config:n:")
+        for line in ("reticle_source=2", "reticle_color=6", "reticle_opacity=1.00", "red_dot=1",
+                     "reticle=0"):
+            self.assertIn("\n" + line + "\n", config)
+
+    def test_origin(self):
+        self.assertEqual(self.d.request("c:set_origin:l:512.5"),
+                         "e:set_origin:s:Invalid argument count")
+        self.assertEqual(self.d.request("c:set_origin:l:1,2,3"),
+                         "e:set_origin:s:Invalid argument count")
+        self.ok("set_origin", "100,200")
+        self.assertEqual(self.mrvac.new(), [])
+        self.assertEqual(self.overlay.new(), [])
+        self.ok("kbd_zoom")
+        # (100 + 185) / 1.6 = 178.1, (200 + 185) / 1.6 = 240.6
+        self.assertEqual(self.mrvac.new(), ["mrvac origin 178 240", "mrvac zoom 2"])
+
+
+class Buttons(unittest.TestCase):
+    def setUp(self):
+        self.d = started(Daemon().start())
+        self.buttons = open_buttons(self.d)
+        self.mrvac = mrvac_record(self.d)
+        self.mrvac.set_mark()
+
+    def tearDown(self):
+        os.close(self.buttons)
+        self.d.cleanup()
+
+    def press(self, records):
+        os.write(self.buttons, records)
+
+    def settle(self):
+        # A request is served after every record written before it.
+        time.sleep(0.2)
+        self.d.request("c:get_lum:n:")
+
+    def test_one_action_per_release(self):
+        self.press(key_records(KEY_ZOOM, repeats=2))
+        self.settle()
+        self.assertEqual(self.mrvac.new(), zoom_commands(2))
+        self.press(input_record(EV_KEY, KEY_ENTER, 0) + input_record(EV_SYN, 0, 0) +
+                   input_record(EV_KEY, KEY_ZOOM, 1))
+        self.settle()
+        self.assertEqual(self.mrvac.new(), zoom_commands(2))
+        self.press(input_record(EV_KEY, KEY_ZOOM, 0) + key_records(KEY_NUC) + key_records(KEY_POL))
+        self.assertTrue(wait_for(lambda: panel_attribute(self.d) == "130"))
+        self.assertEqual(self.mrvac.new(), zoom_commands(2) + zoom_commands(4) + ["mrvac fast-nuc"])
+        self.assertIn("[INFO]: kbd event: 2", self.d.log())
+
+    def test_disable_kbd_silences_the_buttons_and_the_outputs(self):
+        overlay = overlay_record(self.d)
+        overlay.set_mark()
+        self.assertEqual(self.d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
+        self.press(key_records(KEY_ZOOM) + key_records(KEY_POL))
+        self.settle()
+        self.assertEqual(self.d.request("c:kbd_zoom:n:"), "r:kbd_zoom:n:")
+        self.assertEqual(self.d.request("c:set_reticle_color:s:3"), "r:set_reticle_color:n:")
+        self.assertEqual(self.d.request("c:set_lum:s:2"), "r:set_lum:n:")
+        self.assertEqual(self.mrvac.new(), [])
+        self.assertEqual(overlay.new(), [])
+        self.assertEqual(panel_attribute(self.d), "75")
+        with open(self.d.path("/etc/mrvdc.conf")) as conf:
+            text = conf.read()
+        self.assertIn("\nreticle_color=3\n", text)
+        self.assertIn("\nluminance=2\n", text)
+
+    def test_failing_button_action_ends_the_daemon(self):
+        inject_mrvac_failure(self.d, "4 zoom 2")
+        self.press(key_records(KEY_ZOOM))
+        self.assertEqual(self.d.wait(30), 1)
+        self.assertIn("[ERROR][errno=", self.d.log())
+        self.assertIn("failed to process kbd input", self.d.log())
+
+    def test_unplugged_device_is_dropped(self):
+        os.close(self.buttons)
+        self.buttons = os.open("/dev/null", os.O_WRONLY)
+        self.assertTrue(wait_for(lambda: "kbd device went away" in self.d.log()))
+        self.assertEqual(self.d.request("c:kbd_zoom:n:"), "r:kbd_zoom:n:")
+        # The loop is idle again: a second's log holds the timer's tick at most.
+        before = self.d.log()
+        time.sleep(1)
+        self.assertLess(len(self.d.log()) - len(before), 2000)
+
+
+class AutomaticNuc(unittest.TestCase):
+    def test_on_the_second_and_twelfth_tick_with_nuc_type_zero(self):
+        with Daemon({"nuc_type": 0}) as zero, Daemon({"nuc_type": 1}) as one:
+            start = time.monotonic()
+            nucs = lambda: [l for l in mrvac_record(zero).lines() if l == "mrvac fast-nuc"]
+            self.assertTrue(wait_for(lambda: len(nucs()) == 1, timeout=5))
+            first = time.monotonic() - start
+            self.assertTrue(wait_for(lambda: len(nucs()) == 2, timeout=15))
+            second = time.monotonic() - start
+            self.assertGreater(second - first, 8)
+            time.sleep(2)
+            self.assertEqual(len(nucs()), 2)
+            self.assertNotIn("mrvac fast-nuc", mrvac_record(one).lines())
+
+
+class Handover(unittest.TestCase):
+    def test_events_reach_the_bus_only_after_disable_kbd(self):
+        d = Daemon()
+        redis = RedisServer(d.path("/run/redis.sock"))
+        try:
+            d.start()
+            started(d)
+            listener = Subscriber(redis.socket_path, "MRVDC.VIDEO.DONE", "MRVDC.STORAGE.DONE")
+            self.assertEqual(d.request("c:kill_pipe:s:1"), "r:kill_pipe:n:")
+            self.assertTrue(wait_for(lambda: "showing no video indication" in d.log()))
+            self.assertEqual(listener.messages(1), [])
+
+            self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
+            self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
+            self.assertEqual(d.log().count("Connected to redis: "), 1)
+            self.assertEqual(d.request("c:kill_pipe:s:6"), "r:kill_pipe:n:")
+            self.assertEqual(listener.messages(5), [(
+                "MRVDC.VIDEO.DONE",
+                '{ "MRVDC": {"message": "No input video signal", "code": 1 }}')])
+        finally:
+            d.cleanup()
+            redis.stop()
+
+    def test_without_a_bus_the_daemon_keeps_running(self):
+        with Daemon() as d:
+            self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
+            self.assertIn("[WARN]: Redis connect error: ", d.log())
+            self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
+
+
+class WriteBack(unittest.TestCase):
+    def test_once_per_batch_only_when_changed_and_to_the_fixed_path(self):
+        d = Daemon()
+        other = d.path("/etc/other.conf")
+        with open(d.path("/etc/mrvdc.conf")) as conf, open(other, "w") as copy:
+            copy.write(conf.read())
+        os.remove(d.path("/etc/mrvdc.conf"))
+        d.args = ["-v", "-c", other]
+        try:
+            d.start()
+            started(d)
+            writes = lambda: d.log().count("Config write takes : ")
+            self.assertEqual(writes(), 0)
+            self.assertEqual(d.request("c:set_lum:s:0"), "r:set_lum:n:")
+            self.assertEqual(writes(), 0)
+            self.assertEqual(d.request("c:set_lum:s:1"), "r:set_lum:n:")
+            self.assertEqual(writes(), 1)
+            with open(d.path("/etc/mrvdc.conf")) as conf:
+                self.assertIn("\nluminance=1\n", conf.read())
+            with open(other) as conf:
+                self.assertNotIn("luminance=1", conf.read())
+            self.assertEqual(d.request("c:set_origin:s:512,384"), "r:set_origin:n:")
+            self.assertEqual(d.request("c:set_origin:s:512,384"), "r:set_origin:n:")
+            self.assertEqual(writes(), 3)
+            self.assertEqual(d.request("c:enable_pip:s:0"), "r:enable_pip:n:")
+            self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:1")
+            self.assertEqual(writes(), 3)
+            # Two changes read in one wake-up are written once.
+            with Client(d.socket_path) as a, Client(d.socket_path) as b:
+                a.sock.sendall(b"c:set_nuc_type:s:3")
+                b.sock.sendall(b"c:set_reticle_color:s:2")
+                self.assertEqual(a.sock.recv(100), b"r:set_nuc_type:n:")
+                self.assertEqual(b.sock.recv(100), b"r:set_reticle_color:n:")
+            self.assertIn(writes(), (4, 5))
+            self.assertEqual(d.stop(), 0)
+            with open(d.path("/etc/mrvdc.conf")) as conf:
+                text = conf.read()
+            self.assertIn("\nnuc_type=3\n", text)
+            self.assertIn("\nreticle_color=2\n", text)
+        finally:
+            d.cleanup()
+
+
+if __name__ == "__main__":
+    unittest.main()
