@@ -27,6 +27,9 @@
 #include "core/unique_fd.h"
 #include "core/version.h"
 #include "protocol/commands.h"
+#include "video/gstvideo.h"
+
+#include "control/media_commands.h"
 
 namespace {
 
@@ -41,6 +44,9 @@ UniqueFd pid_fd;
 UniqueFd signal_fd;
 UniqueFd keyboard_fd;
 std::unique_ptr<socket_server> server;
+// The live-picture pipelines started at start-up.
+pipe_bus_fd src_pipe{-1, PIPE_SRC};
+pipe_bus_fd display_pipe{-1, PIPE_DISPLAY};
 
 void print_help() {
     printf("Mirova Device controller " MRVDC_VERSION_TEXT "\n");
@@ -179,6 +185,54 @@ void open_control_socket() {
     socket_listen(server.get());
 }
 
+void start_video() {
+    gstvideo_configs settings{};
+    settings.mic_volume = static_cast<double>(global_config.mic_volume);
+    settings.record_max_len = static_cast<int64_t>(global_config.record_max_len) * 1000000000LL;
+    settings.record_enc_bitrate = global_config.record_enc_bitrate;
+    settings.record_enc_gop = global_config.record_enc_gop;
+    settings.record_enc_idr = global_config.record_enc_idr;
+    settings.record_enc_search_range = global_config.record_enc_search_range;
+    settings.aud_enc_bitrate = global_config.aud_enc_bitrate;
+    settings.stream_enc_bitrate = global_config.stream_enc_bitrate;
+    settings.stream_enc_gop = global_config.stream_enc_gop;
+    settings.stream_enc_idr = global_config.stream_enc_idr;
+    settings.stream_enc_search_range = global_config.stream_enc_search_range;
+    settings.enc_type = global_config.enc_type;
+    settings.profiling = profiling_enabled;
+    if (gstvideo_init(settings) != 0) {
+        log_message(LOG_LEVEL_ERROR, "Failed to init gstreamer");
+    }
+    src_pipe = gstvideo_start_video_src(global_config.qml_file.c_str());
+    display_pipe = gstvideo_start_display();
+}
+
+void display_no_input() {
+    log_message(LOG_LEVEL_WARN, "Input failed - showing no video indication");
+    pipe_bus_fd splash = gstvideo_start_splash(global_config.qml_file.c_str(),
+                                               sysroot_path("/etc/no-video-input.png").c_str());
+    if (splash.fd < 0) {
+        log_message(LOG_LEVEL_ERROR, "Failed to create no input splash pipe");
+    }
+    if (ea_register_event(splash.fd, EA_PIPE_BUS, static_cast<uintptr_t>(splash.pipe)) != 0) {
+        log_message(LOG_LEVEL_ERROR, "Failed to register splash pipe in event aggregator");
+    }
+    send_mb_event(MB_EVENT_NO_INPUT_VIDEO);
+}
+
+// A pipeline has left its slot. Unless the daemon is stopping, a lost source takes the display
+// with it, and a lost display brings up the no-input splash.
+void pipe_ended(int pipe) {
+    if (exit_flag) {
+        return;
+    }
+    if (pipe == PIPE_SRC) {
+        gstvideo_stop_pipe(PIPE_DISPLAY);
+    } else if (pipe == PIPE_DISPLAY) {
+        display_no_input();
+    }
+}
+
 void process_timer() {
     static int tick = 9;
     timer_read();
@@ -189,12 +243,22 @@ void process_timer() {
     if (tick < 100) {
         ++tick;
     }
+    if (gstvideo_is_playing(PIPE_RECORD)) {
+        if (has_enough_space(global_config.media_path.c_str(), kRecordFreeSpace) == 0) {
+            gstvideo_stop_record();
+            log_message(LOG_LEVEL_WARN, "Ran out of space while recording video.");
+            send_mb_event(MB_EVENT_OUT_OF_SPACE);
+        } else {
+            log_message(LOG_LEVEL_DEBUG, "Enough space to continue recoding.");
+        }
+    }
 }
 
 void process_signal(int signal_number) {
     syslog(LOG_INFO, "Caught signal %d\n", signal_number);
     exit_flag = 1;
     log_message(LOG_LEVEL_INFO, "stopping daemon ...");
+    gstvideo_stop_all_pipes();
     if (pid_fd.valid()) {
         lockf(pid_fd.get(), F_ULOCK, 0);
         pid_fd.reset();
@@ -220,6 +284,14 @@ void dispatch(const ea_event &event) {
             }
             break;
         }
+        case EA_PIPE_BUS:
+            if (gstvideo_process_message(static_cast<int>(event.data)) != 0) {
+                if (ea_unregister_event(event.fd) != 0) {
+                    log_message(LOG_LEVEL_ERROR, "failed to unregister gst bus descriptor");
+                }
+                pipe_ended(static_cast<int>(event.data));
+            }
+            break;
         case EA_SIGNAL:
             process_signal(decode_signal(event.fd));
             break;
@@ -250,7 +322,13 @@ void run_event_loop() {
             dispatch(ready[index]);
         }
         write_back_config();
-        if (exit_flag) {
+        // A pipe torn down because its end-of-stream never came may never have had its bus
+        // registered, so a failed unregistration is expected here.
+        for (const pipe_bus_fd &ended : gstvideo_check_eos_deadlines()) {
+            ea_unregister_event(ended.fd);
+            pipe_ended(ended.pipe);
+        }
+        if (exit_flag && gstvideo_are_pipes_closed()) {
             running = 0;
         }
     }
@@ -287,17 +365,25 @@ int main(int argc, char **argv) {
     read_conf_file();
     log_message(LOG_LEVEL_INFO, "Configure func takes : %fs", seconds_since(start));
 
+    start_video();
     touch_file(global_config.video_ready_file.c_str());
+    if (src_pipe.fd < 0 || display_pipe.fd < 0) {
+        log_message(LOG_LEVEL_ERROR, "Failed to init the video pipes");
+    }
     open_control_socket();
 
     running = 1;
     int timer_fd = timer_init();
     ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server.get()));
+    ea_register_event(src_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(src_pipe.pipe));
+    ea_register_event(display_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(display_pipe.pipe));
     ea_register_event(keyboard_fd.get(), EA_KEYBOARD, 0);
     ea_register_event(signal_fd.get(), EA_SIGNAL, 0);
     ea_register_event(timer_fd, EA_TIMER, 0);
 
     run_event_loop();
+
+    gstvideo_destroy();
 
     daemon_shutdown();
     rmb_disconnect();
