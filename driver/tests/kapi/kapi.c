@@ -469,9 +469,16 @@ static struct kapi_gpio *gpio_line(unsigned int gpio)
 	return &kapi_gpios[gpio];
 }
 
+/* Like the kernel, a number without a line behind it reads 0 and is ignored */
 void gpio_set_value(unsigned int gpio, int value)
 {
-	struct kapi_gpio *g = gpio_line(gpio);
+	struct kapi_gpio *g;
+
+	if (gpio >= KAPI_GPIOS) {
+		trace("gpio%u=none", gpio);
+		return;
+	}
+	g = gpio_line(gpio);
 
 	g->level = !!value;
 	g->writes++;
@@ -482,6 +489,8 @@ void gpio_set_value(unsigned int gpio, int value)
 
 int gpio_get_value(unsigned int gpio)
 {
+	if (gpio >= KAPI_GPIOS)
+		return 0;
 	return gpio_line(gpio)->level;
 }
 
