@@ -7,14 +7,20 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
 
 #include "config/config.h"
+#include "control/accelerometer.h"
+#include "control/device_state.h"
+#include "control/keyboard.h"
+#include "control/startup.h"
 #include "core/control_socket.h"
 #include "core/daemon_state.h"
 #include "core/event_aggregator.h"
@@ -42,7 +48,6 @@ int profiling_enabled = 0;
 int running = 0;
 UniqueFd pid_fd;
 UniqueFd signal_fd;
-UniqueFd keyboard_fd;
 std::unique_ptr<socket_server> server;
 // The live-picture pipelines started at start-up.
 pipe_bus_fd src_pipe{-1, PIPE_SRC};
@@ -185,6 +190,15 @@ void open_control_socket() {
     socket_listen(server.get());
 }
 
+// Without a keyboard the daemon still runs: the buttons are dead, clients still work.
+void open_keyboard() {
+    kbd_fd = kbd_init(global_config.kbd_device.c_str());
+    if (kbd_fd < 0) {
+        syslog(LOG_ERR, "Can not open kbd event file: %s, error: %s",
+               global_config.kbd_device.c_str(), strerror(errno));
+    }
+}
+
 void start_video() {
     gstvideo_configs settings{};
     settings.mic_volume = static_cast<double>(global_config.mic_volume);
@@ -284,6 +298,9 @@ void dispatch(const ea_event &event) {
             }
             break;
         }
+        case EA_KEYBOARD:
+            kbd_handle_input();
+            break;
         case EA_PIPE_BUS:
             if (gstvideo_process_message(static_cast<int>(event.data)) != 0) {
                 if (ea_unregister_event(event.fd) != 0) {
@@ -297,6 +314,9 @@ void dispatch(const ea_event &event) {
             break;
         case EA_TIMER:
             process_timer();
+            break;
+        case EA_ACCELEROMETER:
+            process_acc();
             break;
         default:
             log_message(LOG_LEVEL_WARN, "unsupported event type");
@@ -336,7 +356,7 @@ void run_event_loop() {
 
 void daemon_shutdown() {
     socket_close(server.get());
-    keyboard_fd.reset();
+    kbd_close();
     log_close();
     syslog(LOG_INFO, "Stopped %s", app_name.c_str());
     closelog();
@@ -364,6 +384,7 @@ int main(int argc, char **argv) {
     clock_t start = clock();
     read_conf_file();
     log_message(LOG_LEVEL_INFO, "Configure func takes : %fs", seconds_since(start));
+    ac_check_settings();
 
     start_video();
     touch_file(global_config.video_ready_file.c_str());
@@ -371,13 +392,15 @@ int main(int argc, char **argv) {
         log_message(LOG_LEVEL_ERROR, "Failed to init the video pipes");
     }
     open_control_socket();
+    device_start_init();
+    open_keyboard();
 
     running = 1;
     int timer_fd = timer_init();
     ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server.get()));
     ea_register_event(src_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(src_pipe.pipe));
     ea_register_event(display_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(display_pipe.pipe));
-    ea_register_event(keyboard_fd.get(), EA_KEYBOARD, 0);
+    ea_register_event(kbd_fd, EA_KEYBOARD, 0);
     ea_register_event(signal_fd.get(), EA_SIGNAL, 0);
     ea_register_event(timer_fd, EA_TIMER, 0);
 
