@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Shared by the benchmark runners (source it): the daemon in a fresh host sysroot.
 #
 #   bench_build [TARGET...]  builds the build tree (configuring it if needed): the targets given,
@@ -15,6 +16,9 @@
 bench_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 export MRVDC_BUILD_DIR=${MRVDC_BUILD_DIR:-$bench_repo/build}
 bench_host_pid=
+# Set by bench_start_daemon for the runners.
+BENCH_SOCKET=
+BENCH_DAEMON_PID=
 bench_sysroot=
 
 bench_build() {
