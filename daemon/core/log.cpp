@@ -7,6 +7,8 @@
 #include <cstring>
 #include <ctime>
 
+#include <unistd.h>
+
 int log_verbose = 0;
 
 namespace {
@@ -63,8 +65,9 @@ void log_message(unsigned level, const char *format, ...) {
         if (level == LOG_LEVEL_ERROR) {
             fprintf(log_stream, "%s [%s][errno=%d]: %s\n", time_text, kLevelNames[level],
                     saved_errno, message);
-            fflush(log_stream);
-            exit(1);
+            // Nothing else is cleaned up: the pipelines' threads may still be running.
+            fflush(nullptr);
+            _exit(1);
         }
         fprintf(log_stream, "%s [%s]: %s\n", time_text, kLevelNames[level], message);
     }

@@ -180,6 +180,7 @@ class CameraCore(unittest.TestCase):
                 self.assertEqual(reply, "e:set_lum:n:")
         self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:0")
 
+        os.makedirs(os.path.dirname(self.d.path(HDMI_NODE)), exist_ok=True)
         open(self.d.path(HDMI_NODE), "w").close()
         self.overlay.set_mark()
         self.ok("set_lum", 3)
@@ -264,6 +265,9 @@ class Buttons(unittest.TestCase):
     def test_disable_kbd_silences_the_buttons_and_the_outputs(self):
         overlay = overlay_record(self.d)
         overlay.set_mark()
+        # A reader of our own keeps the FIFO open once the daemon lets go of it.
+        keep_open = os.open(self.d.path("/dev/input/event1"), os.O_RDONLY | os.O_NONBLOCK)
+        self.addCleanup(os.close, keep_open)
         self.assertEqual(self.d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
         self.press(key_records(KEY_ZOOM) + key_records(KEY_POL))
         self.settle()
@@ -273,6 +277,7 @@ class Buttons(unittest.TestCase):
         self.assertEqual(self.mrvac.new(), [])
         self.assertEqual(overlay.new(), [])
         self.assertEqual(panel_attribute(self.d), "75")
+        self.d.request("c:get_lum:n:")  # served after the write-back of the batch before
         with open(self.d.path("/etc/mrvdc.conf")) as conf:
             text = conf.read()
         self.assertIn("\nreticle_color=3\n", text)
@@ -326,7 +331,11 @@ class Handover(unittest.TestCase):
             self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
             self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
             self.assertEqual(d.log().count("Connected to redis: "), 1)
+            # Bring the display back and lose it again.
             self.assertEqual(d.request("c:kill_pipe:s:6"), "r:kill_pipe:n:")
+            self.assertTrue(wait_for(lambda: d.request("c:create_pipe:s:1") == "r:create_pipe:n:"))
+            self.assertEqual(listener.messages(1), [])
+            self.assertEqual(d.request("c:kill_pipe:s:1"), "r:kill_pipe:n:")
             self.assertEqual(listener.messages(5), [(
                 "MRVDC.VIDEO.DONE",
                 '{ "MRVDC": {"message": "No input video signal", "code": 1 }}')])
@@ -352,7 +361,14 @@ class WriteBack(unittest.TestCase):
         try:
             d.start()
             started(d)
-            writes = lambda: d.log().count("Config write takes : ")
+            count = lambda: d.log().count("Config write takes : ")
+
+            def writes():
+                # The file is written after the batch, just after the reply went out: a
+                # further request is served only after that.
+                d.request("c:get_lum:n:")
+                return count()
+
             self.assertEqual(writes(), 0)
             self.assertEqual(d.request("c:set_lum:s:0"), "r:set_lum:n:")
             self.assertEqual(writes(), 0)
