@@ -42,7 +42,11 @@ class Client:
     def __init__(self, path, timeout=10.0):
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(timeout)
-        self.sock.connect(path)
+        try:
+            self.sock.connect(path)
+        except OSError:
+            self.sock.close()
+            raise
 
     def request(self, text):
         self.sock.sendall(text.encode())

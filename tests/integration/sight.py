@@ -162,3 +162,39 @@ class Subscriber:
 
     def close(self):
         self.sock.close()
+
+
+class Picture:
+    """A decoded JPEG: RGB bytes, row by row."""
+
+    def __init__(self, path):
+        raw = path + ".rgb"
+        caps = subprocess.run(
+            ["gst-launch-1.0", "-q", "filesrc", f"location={path}", "!", "jpegdec", "!",
+             "videoconvert", "!", "video/x-raw,format=RGB", "!", "filesink",
+             f"location={raw}"], check=True, capture_output=True, timeout=60)
+        del caps
+        with open(raw, "rb") as data:
+            self.pixels = data.read()
+        os.remove(raw)
+        self.width, self.height = 1024, 768
+        assert len(self.pixels) == self.width * self.height * 3, len(self.pixels)
+
+    def rgb(self, x, y):
+        at = (y * self.width + x) * 3
+        return tuple(self.pixels[at:at + 3])
+
+    def luma(self, x, y):
+        r, g, b = self.rgb(x, y)
+        return (r + g + b) / 3
+
+
+def take_snapshot(daemon):
+    """Takes a snapshot through the daemon and returns the decoded picture."""
+    folder = daemon.path("/media/image")
+    before = set(os.listdir(folder)) if os.path.isdir(folder) else set()
+    time.sleep(1.1)  # a new second, so a new file name
+    reply = daemon.request("c:make_snapshot:n:")
+    assert reply == "r:make_snapshot:n:", reply
+    (name,) = set(os.listdir(folder)) - before
+    return Picture(os.path.join(folder, name))

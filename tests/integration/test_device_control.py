@@ -6,7 +6,7 @@ import time
 import unittest
 
 from harness import Client, Daemon, wait_for
-from sight import (HDMI_NODE, KEY_ENTER, KEY_NUC, KEY_POL, KEY_ZOOM, EV_KEY, EV_SYN, RedisServer,
+from sight import (HDMI_NODE, take_snapshot, KEY_ENTER, KEY_NUC, KEY_POL, KEY_ZOOM, EV_KEY, EV_SYN, RedisServer,
                    Subscriber, icon, inject_mrvac_failure, input_record, key_records,
                    mrvac_record, open_buttons, overlay_record, panel_attribute, reticle_geometry)
 
@@ -398,6 +398,46 @@ class WriteBack(unittest.TestCase):
             self.assertIn("\nreticle_color=2\n", text)
         finally:
             d.cleanup()
+
+
+class AsTheShooterSeesIt(unittest.TestCase):
+    """The purpose of the geometry: the red dot stays on its target when zooming."""
+
+    def window(self, picture, cx, cy, step, radius=12):
+        # Scene samples around (cx, cy), `step` display pixels apart.
+        return [picture.luma(round(cx + dx * step), round(cy + dy * step))
+                for dy in range(-radius, radius + 1, 3) for dx in range(-radius, radius + 1, 3)
+                if abs(dx) > 2 or abs(dy) > 2]
+
+    def distance(self, a, b):
+        return sum(abs(x - y) for x, y in zip(a, b)) / len(a)
+
+    def test_red_dot_on_the_same_scene_point_after_a_zoom_press(self):
+        with Daemon() as d:
+            started(d)
+            shown = take_snapshot(d)
+            red, green, blue = shown.rgb(697, 569)
+            self.assertGreater(red, 180)
+            self.assertLess(max(green, blue), 90)
+            self.assertNotEqual(shown.rgb(697, 580), shown.rgb(697, 569))
+
+            self.assertEqual(d.request("c:enable_reticle:s:0"), "r:enable_reticle:n:")
+            before = take_snapshot(d)
+            self.assertEqual(d.request("c:kbd_zoom:n:"), "r:kbd_zoom:n:")
+            after = take_snapshot(d)
+            # Zoom 2: the red dot moved to (693.4, 567.4); the scene around it is twice as big.
+            red, green, blue = after.rgb(693, 567)
+            self.assertGreater(red, 180)
+            self.assertLess(max(green, blue), 90)
+            around_before = self.window(before, 697, 569, 1)
+            around_after = self.window(after, 693.4, 567.4, 2)
+            same = self.distance(around_before, around_after)
+            # Had the core zoomed about another point, the dot would sit on other scenery.
+            others = [self.distance(around_before, self.window(after, x, y, 2))
+                      for x, y in ((733.4, 567.4), (653.4, 567.4), (693.4, 607.4),
+                                   (693.4, 527.4))]
+            self.assertLess(same, 12, (same, others))
+            self.assertLess(same * 2, max(others), (same, others))
 
 
 if __name__ == "__main__":
