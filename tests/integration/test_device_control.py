@@ -2,6 +2,7 @@
 writes, buttons, the hand-over to a client and the settings written back."""
 import os
 import signal
+import subprocess
 import time
 import unittest
 
@@ -342,6 +343,29 @@ class Handover(unittest.TestCase):
         finally:
             d.cleanup()
             redis.stop()
+
+    def test_running_out_of_space_while_recording_is_published(self):
+        d = Daemon()
+        media = d.path("/media")
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=150m", "tmpfs", media], check=True)
+        redis = RedisServer(d.path("/run/redis.sock"))
+        try:
+            d.start()
+            started(d)
+            listener = Subscriber(redis.socket_path, "MRVDC.STORAGE.DONE")
+            self.assertEqual(d.request("c:disable_kbd:n:"), "r:disable_kbd:n:")
+            self.assertEqual(d.request("c:enable_record:s:1"), "r:enable_record:n:")
+            time.sleep(1.5)
+            with open(os.path.join(media, "filler"), "wb") as filler:
+                filler.write(b"\0" * (60 << 20))
+            self.assertEqual(listener.messages(5)[:1], [(
+                "MRVDC.STORAGE.DONE", '{ "MRVDC": {"message": "Out of space!", "code": 2 }}')])
+            self.assertIn("[WARN]: Ran out of space while recording video.", d.log())
+            self.assertEqual(d.stop(), 0)
+        finally:
+            d.cleanup()
+            redis.stop()
+            subprocess.run(["umount", "-l", media])
 
     def test_without_a_bus_the_daemon_keeps_running(self):
         with Daemon() as d:
