@@ -1,10 +1,12 @@
 // bench_socket_client: drives control-socket servers with one request and measures them.
 //
-//   bench_socket_client latency [--requests N] [--request TEXT] [--p50-goal R] NAME=PATH...
+//   bench_socket_client latency [--requests N] [--warmup N] [--request TEXT] [--p50-goal R]
+//                               NAME=PATH[#REQUEST]...
 //       one connection per server; requests go one at a time, alternating between the servers
 //       in batches so that both see the same machine load; prints p50 and p99 round trips per
 //       server and their ratios to the first server (the floor), and whether each p50 is
-//       within R times the floor's.
+//       within R times the floor's. A target's #REQUEST replaces the --request text for it, so
+//       several commands of one server can be set against each other.
 //   bench_socket_client throughput [--clients C] [--seconds S] [--request TEXT] NAME=PATH...
 //       C connections per server, each sending its next request as soon as its reply arrived;
 //       the servers take turns in short slices; prints requests per second per server and the
@@ -37,12 +39,14 @@ using Clock = std::chrono::steady_clock;
 struct Server {
     std::string name;
     std::string path;
+    std::string request;  // this target's own request; empty: the --request text
 };
 
 struct Options {
     std::string mode;
     std::string request = "c:get_lum:n:";
     long requests = 20000;
+    long warmup = 1000;
     int clients = 1;
     double seconds = 3.0;
     double p50_goal = 0;
@@ -51,8 +55,8 @@ struct Options {
 
 [[noreturn]] void usage() {
     fprintf(stderr,
-            "usage: bench_socket_client latency [--requests N] [--request TEXT] [--p50-goal R] "
-            "NAME=PATH...\n"
+            "usage: bench_socket_client latency [--requests N] [--warmup N] [--request TEXT] "
+            "[--p50-goal R] NAME=PATH[#REQUEST]...\n"
             "       bench_socket_client throughput [--clients C] [--seconds S] [--request TEXT] "
             "NAME=PATH...\n"
             "       bench_socket_client probe [--request TEXT] PATH\n");
@@ -72,6 +76,8 @@ Options parse(int argc, char **argv) {
             options.request = argv[++index];
         } else if (arg == "--requests" && has_value) {
             options.requests = std::max(1L, atol(argv[++index]));
+        } else if (arg == "--warmup" && has_value) {
+            options.warmup = std::max(0L, atol(argv[++index]));
         } else if (arg == "--clients" && has_value) {
             options.clients = std::max(1, atoi(argv[++index]));
         } else if (arg == "--p50-goal" && has_value) {
@@ -81,12 +87,13 @@ Options parse(int argc, char **argv) {
         } else if (arg.rfind("--", 0) == 0) {
             usage();
         } else {
+            // NAME=PATH, optionally #REQUEST: several requests can be set against one server.
             size_t equals = arg.find('=');
-            if (equals == std::string::npos) {
-                options.servers.push_back({arg, arg});
-            } else {
-                options.servers.push_back({arg.substr(0, equals), arg.substr(equals + 1)});
-            }
+            std::string name = equals == std::string::npos ? arg : arg.substr(0, equals);
+            std::string path = equals == std::string::npos ? arg : arg.substr(equals + 1);
+            size_t hash = path.find('#');
+            std::string request = hash == std::string::npos ? "" : path.substr(hash + 1);
+            options.servers.push_back({name, path.substr(0, hash), request});
         }
     }
     if (options.servers.empty()) {
@@ -135,17 +142,18 @@ double percentile(std::vector<double> &samples, double fraction) {
 
 int run_latency(const Options &options) {
     constexpr long kBatch = 10;
-    constexpr long kWarmup = 1000;
     std::vector<UniqueFd> connections;
     for (const Server &server : options.servers) {
         connections.push_back(connect_or_exit(server));
     }
     std::vector<std::vector<double>> samples(options.servers.size());
-    for (long done = -kWarmup; done < options.requests; done += kBatch) {
+    for (long done = -options.warmup; done < options.requests; done += kBatch) {
         for (size_t target = 0; target < connections.size(); ++target) {
             for (long index = 0; index < kBatch; ++index) {
                 Clock::time_point start = Clock::now();
-                if (!exchange(connections[target].get(), options.request)) {
+                const Server &server = options.servers[target];
+                if (!exchange(connections[target].get(),
+                              server.request.empty() ? options.request : server.request)) {
                     fprintf(stderr, "bench_socket_client: %s stopped answering\n",
                             options.servers[target].name.c_str());
                     return 1;
@@ -157,8 +165,14 @@ int run_latency(const Options &options) {
             }
         }
     }
-    printf("round trip of \"%s\", one client, %zu requests each:\n", options.request.c_str(),
-           samples[0].size());
+    bool own_requests = std::any_of(options.servers.begin(), options.servers.end(),
+                                    [](const Server &server) { return !server.request.empty(); });
+    if (own_requests) {
+        printf("round trip, one client, %zu requests each:\n", samples[0].size());
+    } else {
+        printf("round trip of \"%s\", one client, %zu requests each:\n", options.request.c_str(),
+               samples[0].size());
+    }
     double floor_p50 = percentile(samples[0], 0.50);
     double floor_p99 = percentile(samples[0], 0.99);
     for (size_t target = 0; target < samples.size(); ++target) {
