@@ -22,7 +22,7 @@ GST_DEBUG_CATEGORY_STATIC(camera_debug);
 #define DEFAULT_CAPTURE_MODE 0
 #define DEFAULT_QUEUE_SIZE 6
 
-enum { PROP_0, PROP_DEVICE, PROP_CAPTURE_MODE, PROP_QUEUE_SIZE, PROP_ANIMATE };
+enum { PROP_0, PROP_DEVICE, PROP_CAPTURE_MODE, PROP_QUEUE_SIZE, PROP_ANIMATE, PROP_IS_LIVE };
 
 typedef struct {
     GstPushSrc parent;
@@ -37,7 +37,6 @@ typedef struct {
     guint8 *picture; /* the core's output, SCENE_WIDTH x SCENE_HEIGHT luminance */
     CoreStateWatch watch;
     CoreState state;
-    gboolean state_seen;
     guint nuc_seen;
     gint freeze;
     guint64 frame;
@@ -57,6 +56,10 @@ static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
 static void mrv_camera_set_property(GObject *object, guint id, const GValue *value,
                                     GParamSpec *pspec) {
     MrvCamera *self = (MrvCamera *)object;
+    if (id == PROP_IS_LIVE) {
+        gst_base_src_set_live(GST_BASE_SRC(self), g_value_get_boolean(value));
+        return;
+    }
     GST_OBJECT_LOCK(self);
     switch (id) {
         case PROP_DEVICE:
@@ -81,6 +84,10 @@ static void mrv_camera_set_property(GObject *object, guint id, const GValue *val
 
 static void mrv_camera_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspec) {
     MrvCamera *self = (MrvCamera *)object;
+    if (id == PROP_IS_LIVE) {
+        g_value_set_boolean(value, gst_base_src_is_live(GST_BASE_SRC(self)));
+        return;
+    }
     GST_OBJECT_LOCK(self);
     switch (id) {
         case PROP_DEVICE:
@@ -119,7 +126,8 @@ static gboolean mrv_camera_start(GstBaseSrc *src) {
     core_state_watch_init(&self->watch, path);
     g_free(path);
     core_state_defaults(&self->state);
-    self->state_seen = FALSE;
+    core_state_watch_poll(&self->watch, &self->state);
+    self->nuc_seen = self->state.nuc_count;
     self->freeze = 0;
     self->frame = 0;
     return TRUE;
@@ -167,8 +175,11 @@ static gboolean mrv_camera_decide_allocation(GstBaseSrc *src, GstQuery *query) {
 
 static void mrv_camera_get_times(GstBaseSrc *src, GstBuffer *buffer, GstClockTime *start,
                                  GstClockTime *end) {
-    (void)src;
     /* Live: each picture is pushed when the clock reaches its capture time. */
+    if (!gst_base_src_is_live(src)) {
+        *start = *end = GST_CLOCK_TIME_NONE;
+        return;
+    }
     *start = GST_BUFFER_PTS(buffer);
     *end = GST_CLOCK_TIME_IS_VALID(*start) && GST_BUFFER_DURATION_IS_VALID(buffer)
                ? *start + GST_BUFFER_DURATION(buffer)
@@ -190,10 +201,9 @@ static void update_picture(MrvCamera *self, double seconds) {
         GST_DEBUG_OBJECT(self, "core state: zoom %d pip %d origin %d,%d nuc %u", self->state.zoom,
                          self->state.pip, self->state.origin_x, self->state.origin_y,
                          self->state.nuc_count);
-        if (self->state_seen && self->state.nuc_count != self->nuc_seen) {
+        if (self->state.nuc_count != self->nuc_seen) {
             self->freeze = NUC_FREEZE_FRAMES;
         }
-        self->state_seen = TRUE;
         self->nuc_seen = self->state.nuc_count;
     }
     if (self->freeze > 0 && self->frame > 0) {
@@ -279,6 +289,13 @@ static void mrv_camera_class_init(MrvCameraClass *klass) {
         gobject_class, PROP_ANIMATE,
         g_param_spec_boolean("animate", "Animate",
                              "Moving targets and sensor noise (off: a still, noiseless scene)",
+                             TRUE, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
+
+    g_object_class_install_property(
+        gobject_class, PROP_IS_LIVE,
+        g_param_spec_boolean("is-live", "Is live",
+                             "Deliver pictures at capture pace (off: as fast as they are taken, "
+                             "for encoding tests)",
                              TRUE, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS));
 
     gst_element_class_add_static_pad_template(element_class, &src_template);
