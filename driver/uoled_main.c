@@ -29,6 +29,7 @@ static void oled_get_gpio(struct device *dev, const char *name,
 {
 	struct device_node *np = dev->of_node;
 	enum of_gpio_flags flags = 0;
+	bool shared = false;
 	char prop[32];
 
 	snprintf(prop, sizeof(prop), "global-%s", name);
@@ -44,6 +45,7 @@ static void oled_get_gpio(struct device *dev, const char *name,
 		*active = (flags & OF_GPIO_ACTIVE_LOW) ? 0 : 1;
 		*shared_gpio = *gpio;
 		*shared_active = *active;
+		shared = true;
 	} else if (of_find_property(np, name, NULL)) {
 		*gpio = of_get_named_gpio_flags(np, name, 0, &flags);
 		*active = (flags & OF_GPIO_ACTIVE_LOW) ? 0 : 1;
@@ -59,6 +61,11 @@ static void oled_get_gpio(struct device *dev, const char *name,
 				  GPIOF_OUT_INIT_LOW, name)) {
 		dev_err(dev, "failed to request %d as %s\n", *gpio, name);
 		*gpio = -1;
+		/* The other display must not drive a line nobody requested */
+		if (shared) {
+			*shared_gpio = -1;
+			*shared_active = 1;
+		}
 		return;
 	}
 	dev_info(dev, "requested gpio %d as %s\n", *gpio, name);

@@ -338,6 +338,30 @@ TEST(shared_blank_line_is_requested_once)
 				"grabbed already registered global-blank-gpios pin 50, active 0"), 1);
 }
 
+TEST(failed_shared_line_is_not_handed_on)
+{
+	int i;
+
+	rig_setup();
+	for (i = 0; i < 2; i++)
+		kapi_of_add_gpio(&rig[i].node, "global-pwon-gpios", 21, 0);
+	kapi_gpio_fail_request = 21;
+	REQUIRE(rig_load() == 0);
+	CHECK_EQ(rig_probe(0), 0);
+	CHECK_EQ(rig_data(0)->pwon_gpio, -1);
+	CHECK_EQ(global_power_gpio, -1);
+
+	/* the second display tries the request itself instead of grabbing it */
+	kapi_gpio_fail_request = -1;
+	CHECK_EQ(rig_probe(1), 0);
+	CHECK_EQ(rig_data(1)->pwon_gpio, 21);
+	CHECK_EQ(kapi_gpios[21].requests, 1);
+	CHECK(kapi_gpios[21].owner == rig_dev(1));
+	CHECK_EQ(kapi_msg_count_part("grabbed already registered"), 0);
+	CHECK(!kapi_attr(rig_dev(0), "attr_pon"));
+	CHECK(kapi_attr(rig_dev(1), "attr_pon"));
+}
+
 TEST(remove_frees_the_slot_and_the_files)
 {
 	rig_setup();
