@@ -149,19 +149,22 @@ void gstvideo_print_status() {
     }
 }
 
-GstPadTemplate *get_pad_template(GstElement *element, GstPadDirection direction,
-                                 GstPadPresence presence, const char *name) {
+GstRef<GstPadTemplate> get_pad_template(GstElement *element, GstPadDirection direction,
+                                        GstPadPresence presence, const char *name) {
     GstElementFactory *factory = gst_element_get_factory(element);
     if (!factory) {
-        return nullptr;
+        return {};
     }
     for (const GList *item = gst_element_factory_get_static_pad_templates(factory); item;
          item = item->next) {
         auto *templ = static_cast<GstStaticPadTemplate *>(item->data);
         if (templ->direction == direction && templ->presence == presence &&
             (!name || !*name || g_strcmp0(templ->name_template, name) == 0)) {
-            return gst_static_pad_template_get(templ);
+            // The element's class holds the template object itself; elements that request
+            // pads (the aggregator-based muxers among them) accept only that one.
+            return gst_add_ref(gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(element),
+                                                                  templ->name_template));
         }
     }
-    return nullptr;
+    return {};
 }

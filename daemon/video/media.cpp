@@ -43,7 +43,7 @@ GstRef<GstElement> make_consumer_source(const char *name, const char *listen_to)
 bool link_to_request_pad(GstElement *from, GstElement *to, const char *template_name,
                          const char *pad_name) {
     GstRef<GstPadTemplate> templ =
-        gst_take_floating(get_pad_template(to, GST_PAD_SINK, GST_PAD_REQUEST, template_name));
+        get_pad_template(to, GST_PAD_SINK, GST_PAD_REQUEST, template_name);
     if (!templ) {
         return false;
     }

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "video/gst_handle.h"
 #include "video/gstvideo.h"
 
 // The subsystem's own copy of the settings; its mic_volume field holds the amplification.
@@ -56,7 +57,7 @@ GstElement *live_display_sink();
 
 // Forces the files of a folder whose names start with v or i, then the folder, to storage.
 void flush_folder_of_file(const std::string &path);
-// Instantiates the first static pad template of the element's factory that matches; null
+// The pad template of the first static pad template of the element's factory that matches; null
 // when none does. An empty or null `name` matches any template name.
-GstPadTemplate *get_pad_template(GstElement *element, GstPadDirection direction,
-                                 GstPadPresence presence, const char *name);
+GstRef<GstPadTemplate> get_pad_template(GstElement *element, GstPadDirection direction,
+                                        GstPadPresence presence, const char *name);
