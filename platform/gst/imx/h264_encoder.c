@@ -62,7 +62,7 @@ static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw"));
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-h264, stream-format=(string){ byte-stream, avc }, "
+    GST_STATIC_CAPS("video/x-h264, stream-format=(string)byte-stream, "
                     "alignment=(string)au"));
 
 static void apply_rate(MrvH264Encoder *self) {
@@ -163,6 +163,42 @@ static void add_ghost(GstElement *bin, GstElement *target, const gchar *name) {
     gst_element_add_pad(bin, ghost);
 }
 
+/* x264enc moves its output 1000 hours ahead to keep decoding times positive; the VPU encoder
+ * keeps the input's timeline. Rewrite the output into running time on a plain segment. */
+static GstPadProbeReturn keep_input_timeline(GstPad *pad, GstPadProbeInfo *info, gpointer data) {
+    GstSegment *segment = (GstSegment *)data;
+    (void)pad;
+    if (GST_PAD_PROBE_INFO_TYPE(info) & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
+        GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
+        if (GST_EVENT_TYPE(event) == GST_EVENT_SEGMENT) {
+            const GstSegment *in;
+            gst_event_parse_segment(event, &in);
+            gst_segment_copy_into(in, segment);
+            GstSegment plain;
+            gst_segment_init(&plain, GST_FORMAT_TIME);
+            GstEvent *replaced = gst_event_new_segment(&plain);
+            gst_event_set_seqnum(replaced, gst_event_get_seqnum(event));
+            gst_event_unref(event);
+            GST_PAD_PROBE_INFO_DATA(info) = replaced;
+        }
+        return GST_PAD_PROBE_OK;
+    }
+    GstBuffer *buffer = gst_buffer_make_writable(GST_PAD_PROBE_INFO_BUFFER(info));
+    if (segment->format == GST_FORMAT_TIME) {
+        guint64 pts = GST_BUFFER_PTS(buffer), dts = GST_BUFFER_DTS(buffer), rt;
+        if (GST_CLOCK_TIME_IS_VALID(pts))
+            GST_BUFFER_PTS(buffer) = gst_segment_to_running_time(segment, GST_FORMAT_TIME, pts);
+        if (GST_CLOCK_TIME_IS_VALID(dts)) {
+            if (gst_segment_to_running_time_full(segment, GST_FORMAT_TIME, dts, &rt) > 0)
+                GST_BUFFER_DTS(buffer) = rt;
+            else
+                GST_BUFFER_DTS(buffer) = GST_BUFFER_PTS(buffer);
+        }
+    }
+    GST_PAD_PROBE_INFO_DATA(info) = buffer;
+    return GST_PAD_PROBE_OK;
+}
+
 static void mrv_h264_encoder_init(MrvH264Encoder *self) {
     self->bitrate = DEFAULT_BITRATE;
     self->gop_size = DEFAULT_GOP_SIZE;
@@ -179,8 +215,19 @@ static void mrv_h264_encoder_init(MrvH264Encoder *self) {
     } else {
         GST_ERROR_OBJECT(self, "x264enc is missing");
     }
+    GstElement *format = gst_element_factory_make("capsfilter", "format");
+    GstCaps *caps = gst_caps_from_string("video/x-h264, stream-format=byte-stream, alignment=au");
+    g_object_set(format, "caps", caps, NULL);
+    gst_caps_unref(caps);
+    gst_bin_add(GST_BIN(self), format);
+    if (self->x264)
+        gst_element_link(self->x264, format);
+    GstPad *out = gst_element_get_static_pad(format, "src");
+    gst_pad_add_probe(out, GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM,
+                      keep_input_timeline, g_new0(GstSegment, 1), g_free);
+    gst_object_unref(out);
     add_ghost(GST_ELEMENT(self), self->x264, "sink");
-    add_ghost(GST_ELEMENT(self), self->x264, "src");
+    add_ghost(GST_ELEMENT(self), format, "src");
 }
 
 static void mrv_h264_encoder_class_init(MrvH264EncoderClass *klass) {

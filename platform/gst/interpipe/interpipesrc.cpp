@@ -185,6 +185,15 @@ gboolean src_unlock_stop(GstBaseSrc *base) {
     return TRUE;
 }
 
+// A live source with a queue: no latency of its own, and no upper bound.
+gboolean src_query(GstBaseSrc *base, GstQuery *query) {
+    if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
+        gst_query_set_latency(query, gst_base_src_is_live(base), 0, GST_CLOCK_TIME_NONE);
+        return TRUE;
+    }
+    return GST_BASE_SRC_CLASS(gst_interpipe_src_parent_class)->query(base, query);
+}
+
 GstCaps *src_get_caps(GstBaseSrc *base, GstCaps *filter) {
     GstCaps *caps = gst_pad_get_current_caps(GST_BASE_SRC_PAD(base));
     if (caps == nullptr)
@@ -477,6 +486,7 @@ static void gst_interpipe_src_class_init(GstInterpipeSrcClass *klass) {
     src_class->unlock_stop = src_unlock_stop;
     src_class->get_caps = src_get_caps;
     src_class->create = src_create;
+    src_class->query = src_query;
 }
 
 static void gst_interpipe_src_init(GstInterpipeSrc *self) {
