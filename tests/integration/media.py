@@ -127,11 +127,17 @@ class UploadServer:
         self.port = port
         self.data = bytearray()
         self.requests = 0
+        self.connections = []
         self.lock = threading.Lock()
         owner = self
 
         class Handler(BaseHTTPRequestHandler):
             protocol_version = "HTTP/1.1"
+
+            def setup(self):
+                super().setup()
+                with owner.lock:
+                    owner.connections.append(self.connection)
 
             def do_POST(self):
                 with owner.lock:
@@ -171,8 +177,16 @@ class UploadServer:
             return len(self.data)
 
     def stop(self):
+        """Goes away: no more connections, and the open ones are cut."""
         self.server.shutdown()
         self.server.server_close()
+        with self.lock:
+            for connection in self.connections:
+                try:
+                    connection.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            self.connections = []
 
 
 class SmallFs:
