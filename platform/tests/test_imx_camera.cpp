@@ -257,6 +257,77 @@ TEST(DisplaySink, KeepsTheLastSampleAndDiscardsWithoutAFramebuffer) {
     EXPECT_EQ(content, "untouched");
 }
 
+// Seconds until the pipeline's end of stream, or -1 on an error or after 10 s.
+double seconds_to_eos(Pipeline &p) {
+    auto start = std::chrono::steady_clock::now();
+    p.play();
+    Ref<GstBus> bus(gst_element_get_bus(p.get()));
+    GstMessage *msg = gst_bus_timed_pop_filtered(
+        bus.get(), 10 * GST_SECOND, (GstMessageType)(GST_MESSAGE_EOS | GST_MESSAGE_ERROR));
+    double elapsed =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    bool eos = msg && GST_MESSAGE_TYPE(msg) == GST_MESSAGE_EOS;
+    if (msg) {
+        gst_message_unref(msg);
+    }
+    return eos ? elapsed : -1.0;
+}
+
+TEST(DisplaySink, VsyncPacesAStillPictureSourceAtTheRefreshRate) {
+    // The splash pipeline: a picture that is not live, shown with "sync" off and "use-vsync".
+    const char *launch =
+        "videotestsrc num-buffers=30 ! video/x-raw,format=RGBA,width=1024,height=768 ! "
+        "imxipuvideosink name=sink sync=false async=false framebuffer=/nonexistent/fb0";
+    Pipeline paced(launch);
+    ASSERT_TRUE(paced.ok());
+    g_object_set(paced.element("sink").get(), "use-vsync", TRUE, NULL);
+    double seconds = seconds_to_eos(paced);
+    EXPECT_GT(seconds, 0.45);  // 30 pictures at 60 Hz
+    EXPECT_LT(seconds, 1.5);
+
+    Pipeline free_running(launch);
+    ASSERT_TRUE(free_running.ok());
+    seconds = seconds_to_eos(free_running);
+    EXPECT_GE(seconds, 0.0);
+    EXPECT_LT(seconds, 0.4);
+}
+
+TEST(IpuTransform, FollowsACapsChangeWhilePlaying) {
+    // The transformer starts with I420; an encoder built later switches it to NV12.
+    Pipeline p(
+        "imxv4l2videosrc ! imxg2dvideotransform ! "
+        "video/x-raw,width=1024,height=768,framerate=30/1,format=RGBA ! imxipuvideotransform ! "
+        "capsfilter name=ipu caps=video/x-raw,width=1024,height=768,framerate=30/1,format=I420 ! "
+        "appsink name=out sync=false max-buffers=4 drop=true");
+    ASSERT_TRUE(p.ok());
+    p.play();
+    auto format_of = [](const Sample &s) {
+        GstVideoInfo info;
+        gst_video_info_from_caps(&info, gst_sample_get_caps(s.get()));
+        return GST_VIDEO_INFO_FORMAT(&info);
+    };
+    Sample first = p.pull();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(format_of(first), GST_VIDEO_FORMAT_I420);
+    EXPECT_EQ(caps_int(first.get(), "width"), 1024);
+
+    GstCaps *nv12 =
+        gst_caps_from_string("video/x-raw,width=1024,height=768,framerate=30/1,format=NV12");
+    g_object_set(p.element("ipu").get(), "caps", nv12, NULL);
+    gst_caps_unref(nv12);
+    bool switched = false;
+    for (int i = 0; i < 30 && !switched; i++) {
+        Sample s = p.pull();
+        ASSERT_TRUE(s);
+        switched = format_of(s) == GST_VIDEO_FORMAT_NV12;
+        if (switched) {
+            EXPECT_EQ(gst_buffer_get_size(gst_sample_get_buffer(s.get())), 1024u * 768 * 3 / 2);
+        }
+    }
+    EXPECT_TRUE(switched);
+    p.expect_no_error();
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {

@@ -1,5 +1,7 @@
 /* imxipuvideosink on the host: shows each picture on the named framebuffer device when that
- * device exists and is usable, otherwise discards it. The base sink keeps "last-sample". */
+ * device exists and is usable, otherwise discards it. The base sink keeps "last-sample".
+ * With "use-vsync" each picture waits for the display's vertical sync (60 Hz without a
+ * framebuffer), as on the sight. */
 #include <errno.h>
 #include <fcntl.h>
 #include <gst/gst.h>
@@ -17,6 +19,7 @@ GST_DEBUG_CATEGORY_STATIC(sink_debug);
 #define GST_CAT_DEFAULT sink_debug
 
 #define DEFAULT_FRAMEBUFFER "/dev/fb0"
+#define REFRESH_HZ 60
 
 enum { PROP_0, PROP_USE_VSYNC, PROP_FRAMEBUFFER };
 
@@ -162,8 +165,27 @@ static gboolean mrv_display_sink_set_info(GstVideoSink *sink, GstCaps *caps,
     return TRUE;
 }
 
+/* Waits for the next vertical sync: the framebuffer's, or else that of a panel refreshing at
+ * REFRESH_HZ, so that "use-vsync" paces a picture source that is not live (the splash) as the
+ * display does on the sight. */
+static void wait_for_vsync(MrvDisplaySink *self) {
+    __u32 crtc = 0;
+    if (self->fb.fd >= 0 && ioctl(self->fb.fd, FBIO_WAITFORVSYNC, &crtc) == 0) {
+        return;
+    }
+    const gint64 period = G_USEC_PER_SEC / REFRESH_HZ;
+    gint64 now = g_get_monotonic_time();
+    g_usleep((gulong)((now / period + 1) * period - now));
+}
+
 static GstFlowReturn mrv_display_sink_show_frame(GstVideoSink *sink, GstBuffer *buffer) {
     MrvDisplaySink *self = (MrvDisplaySink *)sink;
+    GST_OBJECT_LOCK(self);
+    gboolean use_vsync = self->use_vsync;
+    GST_OBJECT_UNLOCK(self);
+    if (use_vsync) {
+        wait_for_vsync(self);
+    }
     if (self->fb.fd < 0) {
         return GST_FLOW_OK;
     }
@@ -171,11 +193,6 @@ static GstFlowReturn mrv_display_sink_show_frame(GstVideoSink *sink, GstBuffer *
     if (!gst_video_frame_map(&frame, &self->info, buffer, GST_MAP_READ)) {
         GST_WARNING_OBJECT(self, "cannot map a picture");
         return GST_FLOW_OK;
-    }
-    if (self->use_vsync) {
-        __u32 crtc = 0;
-        /* Drivers without vertical-sync waits refuse the request; the picture is shown anyway. */
-        (void)ioctl(self->fb.fd, FBIO_WAITFORVSYNC, &crtc);
     }
     framebuffer_show(&self->fb, &frame);
     gst_video_frame_unmap(&frame);
