@@ -213,6 +213,16 @@ TEST(InterpipeLink, ConsumerEndOfStreamEndsOnlyThatConsumer) {
     GstState state = GST_STATE_VOID_PENDING;
     gst_element_get_state(producer.get(), &state, nullptr, 0);
     EXPECT_EQ(state, GST_STATE_PLAYING);
+
+    // A consumer whose producer is gone (the display after the source pipeline ended) still ends
+    // on its end-of-stream, live or not.
+    producer.reset();
+    gst_element_send_event(staying.get(), gst_event_new_eos());
+    EXPECT_TRUE(staying.ended_within(3 * GST_SECOND));
+    Pipeline orphan("interpipesrc listen-to=shared ! fakesink sync=false async=false");
+    orphan.play();
+    gst_element_send_event(orphan.get(), gst_event_new_eos());
+    EXPECT_TRUE(orphan.ended_within(3 * GST_SECOND));
 }
 
 // stream-sync 0 keeps the producer's timestamps; 1 stamps each buffer with the consumer's running
