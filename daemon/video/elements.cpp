@@ -5,12 +5,12 @@
 namespace {
 
 GParamSpec *find_property(GstElement *element, const char *property) {
-    GParamSpec *spec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), property);
-    if (!spec) {
+    GParamSpec *pspec = g_object_class_find_property(G_OBJECT_GET_CLASS(element), property);
+    if (!pspec) {
         log_message(LOG_LEVEL_WARN, "Element %s has no property %s", GST_ELEMENT_NAME(element),
                     property);
     }
-    return spec;
+    return pspec;
 }
 
 void set_value(GstElement *element, const char *property, GValue *value) {
@@ -25,11 +25,11 @@ GstRef<GstElement> make_element(const char *factory, const char *name) {
 }
 
 void set_int(GstElement *element, const char *property, int64_t number) {
-    GParamSpec *spec = find_property(element, property);
-    if (!spec) {
+    GParamSpec *pspec = find_property(element, property);
+    if (!pspec) {
         return;
     }
-    GType type = G_PARAM_SPEC_VALUE_TYPE(spec);
+    GType type = G_PARAM_SPEC_VALUE_TYPE(pspec);
     GValue value = G_VALUE_INIT;
     g_value_init(&value, type);
     switch (G_TYPE_FUNDAMENTAL(type)) {
@@ -77,15 +77,15 @@ void set_bool(GstElement *element, const char *property, bool flag) {
 }
 
 void set_double(GstElement *element, const char *property, double number) {
-    GParamSpec *spec = find_property(element, property);
-    if (!spec) {
+    GParamSpec *pspec = find_property(element, property);
+    if (!pspec) {
         return;
     }
     GValue value = G_VALUE_INIT;
     g_value_init(&value, G_TYPE_DOUBLE);
     g_value_set_double(&value, number);
     GValue converted = G_VALUE_INIT;
-    g_value_init(&converted, G_PARAM_SPEC_VALUE_TYPE(spec));
+    g_value_init(&converted, G_PARAM_SPEC_VALUE_TYPE(pspec));
     if (g_value_transform(&value, &converted)) {
         set_value(element, property, &converted);
     } else {
