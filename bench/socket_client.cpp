@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "core/unique_fd.h"
+#include "core/unix_connect.h"
 
 namespace {
 
@@ -102,20 +103,6 @@ Options parse(int argc, char **argv) {
     return options;
 }
 
-UniqueFd connect_to(const std::string &path) {
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (!fd.valid() || path.size() >= sizeof(address.sun_path)) {
-        return UniqueFd();
-    }
-    memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if (connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-        return UniqueFd();
-    }
-    return fd;
-}
-
 // One request and its reply; false when the connection failed.
 bool exchange(int fd, const std::string &request) {
     char reply[4096];
@@ -125,7 +112,7 @@ bool exchange(int fd, const std::string &request) {
 }
 
 UniqueFd connect_or_exit(const Server &server) {
-    UniqueFd fd = connect_to(server.path);
+    UniqueFd fd = unix_connect(server.path);
     if (!fd.valid()) {
         fprintf(stderr, "bench_socket_client: cannot connect to %s (%s): %s\n", server.name.c_str(),
                 server.path.c_str(), strerror(errno));
@@ -264,7 +251,7 @@ int run_throughput(const Options &options) {
 }
 
 int run_probe(const Options &options) {
-    UniqueFd fd = connect_to(options.servers[0].path);
+    UniqueFd fd = unix_connect(options.servers[0].path);
     return fd.valid() && exchange(fd.get(), options.request) ? 0 : 1;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "core/unique_fd.h"
+#include "core/unix_connect.h"
 
 namespace {
 
@@ -37,20 +38,6 @@ void print_usage(FILE *out) {
         "The commands are listed by 'mrvdc --help'.\n"
         "Exit status: 0 the command succeeded, 1 it failed, 2 the daemon could not be reached.\n",
         kDefaultSocket);
-}
-
-UniqueFd connect_to(const std::string &path) {
-    UniqueFd fd(socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    if (!fd.valid() || path.size() >= sizeof(address.sun_path)) {
-        return UniqueFd();
-    }
-    memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    if (connect(fd.get(), reinterpret_cast<sockaddr *>(&address), sizeof(address)) != 0) {
-        return UniqueFd();
-    }
-    return fd;
 }
 
 bool send_all(int fd, const std::string &text) {
@@ -127,7 +114,7 @@ int main(int argc, char **argv) {
     const char *data = argc - index == 2 ? argv[index + 1] : nullptr;
     std::string request = std::string("c:") + command + (data ? ":s:" : ":n:") + (data ? data : "");
 
-    UniqueFd fd = connect_to(socket_path);
+    UniqueFd fd = unix_connect(socket_path);
     if (!fd.valid()) {
         fprintf(stderr, "mrvdcctl: cannot connect to the daemon at %s: %s\n", socket_path.c_str(),
                 strerror(errno));

@@ -126,6 +126,28 @@ class Exchanges(unittest.TestCase):
             return False
 
 
+class ClientTool(unittest.TestCase):
+    def test_mrvdcctl_prints_the_data_and_exits_with_the_reply_type(self):
+        with Daemon() as d:
+            ctl = lambda *args: subprocess.run(["mrvdcctl", "--socket", d.socket_path, *args],
+                                               capture_output=True, text=True, timeout=30)
+            config = ctl("print_config")
+            self.assertEqual(config.returncode, 0)
+            self.assertEqual(config.stdout, d.request("c:print_config:n:")[len("r:print_config:s:"):])
+            self.assertEqual(len(config.stdout.splitlines()), 34)
+            self.assertEqual((ctl("get_mic_volume").stdout, ctl("get_mic_volume").returncode),
+                             ("100\n", 0))
+            unknown = ctl("do_it", "1")
+            self.assertEqual((unknown.stdout, unknown.returncode), ("Unknown command\n", 1))
+            failed = ctl("enable_video", "1")
+            self.assertEqual((failed.stdout, failed.returncode), ("", 1))
+            self.assertEqual(ctl("--help").returncode, 0)
+            self.assertIn("mrvdcctl [--socket PATH] COMMAND [DATA]", ctl("--help").stdout)
+        gone = ctl("get_lum")
+        self.assertEqual(gone.returncode, 2)
+        self.assertIn("cannot connect to the daemon at " + d.socket_path, gone.stderr)
+
+
 class CommandLine(unittest.TestCase):
     def run_mrvdc(self, *args):
         return subprocess.run(["mrvdc", *args], capture_output=True, text=True, timeout=30,
