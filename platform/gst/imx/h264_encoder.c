@@ -20,8 +20,9 @@
  *                        Only the key "merange" is ever written: an unknown key in
  *                        option-string makes x264enc fail the stream.
  *
- * Input: raw video x264enc accepts (the pipelines give NV12); output: H.264 access units,
- * byte-stream or AVC as the downstream parser negotiates. */
+ * Input: raw video x264enc accepts (the pipelines give NV12); output: H.264 access units in
+ * byte-stream form, as the VPU gives them (the parsers after it convert where AVC is needed),
+ * timestamped on the input's timeline. */
 #include <gst/gst.h>
 
 #include "elements.h"
@@ -60,10 +61,10 @@ G_DEFINE_TYPE(MrvH264Encoder, mrv_h264_encoder, GST_TYPE_BIN)
 
 static GstStaticPadTemplate sink_template =
     GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("video/x-raw"));
-static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
-    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
-    GST_STATIC_CAPS("video/x-h264, stream-format=(string)byte-stream, "
-                    "alignment=(string)au"));
+static GstStaticPadTemplate src_template =
+    GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS,
+                            GST_STATIC_CAPS("video/x-h264, stream-format=(string)byte-stream, "
+                                            "alignment=(string)au"));
 
 static void apply_rate(MrvH264Encoder *self) {
     if (!self->x264) {
