@@ -21,6 +21,7 @@ struct Encoded {
     std::vector<bool> has_non_idr;  // per picture: holds a non-IDR slice
     size_t bytes = 0;
     GstClockTime duration = 0;
+    GstClockTime first_pts = GST_CLOCK_TIME_NONE;
     std::string caps;
 };
 
@@ -74,6 +75,7 @@ Encoded encode(const H264Settings &s) {
     gchar *caps = gst_caps_to_string(gst_sample_get_caps(samples.front().get()));
     out.caps = caps;
     g_free(caps);
+    out.first_pts = GST_BUFFER_PTS(gst_sample_get_buffer(samples.front().get()));
     bool avc = std::string(s.stream_format) == "avc";
     for (const Sample &sample : samples) {
         GstBuffer *buf = gst_sample_get_buffer(sample.get());
@@ -106,6 +108,8 @@ TEST(H264Encoder, RecordSettingsGiveKeyPicturesEveryGopAndTheBitrate) {
         EXPECT_NE(e.has_idr[i], e.has_non_idr[i]) << "picture " << i;
     }
     EXPECT_NEAR((double)e.duration / GST_SECOND, 10.0, 0.01);
+    // On the input's timeline (the camera starts at 0), where the audio of a recording is too.
+    EXPECT_LT(e.first_pts, GST_SECOND / 10);
     EXPECT_NEAR(kbits_per_second(e), 1024.0, 1024.0 * 0.3);
 }
 
