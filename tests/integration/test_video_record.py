@@ -64,11 +64,14 @@ class Recording(unittest.TestCase):
         stamp = names[0][len(prefix):len(prefix) + 14]
         self.assertEqual(names, [f"{prefix}{stamp}_{n:02d}.mp4" for n in range(len(files))])
         total = 0.0
-        for path in files:
+        for index, path in enumerate(files):
             info = MediaInfo(path)
             self.assertTrue(info.ok, info.text)
             self.assertEqual(info.video, video, path)
-            self.assertEqual(info.audio, audio, path)
+            # The producers end just before the recording: under load the last fragment of a
+            # video recording may close before the final audio reaches it.
+            if not (audio and video and index == len(files) - 1):
+                self.assertEqual(info.audio, audio, path)
             self.assertLessEqual(info.duration, FRAGMENT + GOP + 0.1, path)
             total += info.duration
         self.assertGreater(total, RECORD_FOR - 2)
