@@ -20,6 +20,7 @@
 #include "control/accelerometer.h"
 #include "control/device_state.h"
 #include "control/keyboard.h"
+#include "control/media_commands.h"
 #include "control/startup.h"
 #include "core/control_socket.h"
 #include "core/daemon_state.h"
@@ -34,8 +35,6 @@
 #include "core/version.h"
 #include "protocol/commands.h"
 #include "video/gstvideo.h"
-
-#include "control/media_commands.h"
 
 namespace {
 
