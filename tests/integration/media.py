@@ -126,7 +126,6 @@ class UploadServer:
     def __init__(self, port):
         self.port = port
         self.data = bytearray()
-        self.requests = 0
         self.connections = []
         self.lock = threading.Lock()
         owner = self
@@ -140,8 +139,6 @@ class UploadServer:
                     owner.connections.append(self.connection)
 
             def do_POST(self):
-                with owner.lock:
-                    owner.requests += 1
                 if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
                     while True:
                         line = self.rfile.readline()
@@ -216,7 +213,3 @@ def log_lines_after(daemon, mark, pattern):
 
 def wait_for_log(daemon, pattern, mark=0, timeout=10.0):
     return wait_for(lambda: log_lines_after(daemon, mark, pattern), timeout=timeout)
-
-
-def wait_quiet(seconds):
-    time.sleep(seconds)
