@@ -1,8 +1,7 @@
 // Commands of the video subsystem and the media operations.
-#include <cstdlib>
-
 #include "control/media_commands.h"
 #include "core/event_aggregator.h"
+#include "protocol/command_args.h"
 #include "protocol/command_handlers.h"
 #include "protocol/ipc_message.h"
 #include "video/gstvideo.h"
@@ -12,19 +11,10 @@ namespace {
 constexpr const char *kInvalidArgumentCount = "Invalid argument count";
 constexpr const char *kCommandFailed = "Failed when executing command.";
 
-int number_arg(const char *data) {
-    return data ? atoi(data) : 0;
-}
-
-int flag_arg(const char *data) {
-    return number_arg(data) != 0 ? 1 : 0;
-}
-
 }  // namespace
 
 int user_cmd_set_qml_prop(char *data, std::optional<std::string> &out) {
-    char empty[] = "";
-    std::optional<std::vector<char *>> args = split_arg_list(data ? data : empty);
+    std::optional<std::vector<char *>> args = split_arg_list(data);
     if (!args || args->size() != 3) {
         out = kInvalidArgumentCount;
         return 1;
@@ -37,7 +27,7 @@ int user_cmd_set_qml_prop(char *data, std::optional<std::string> &out) {
 }
 
 int user_cmd_enable_qml(char *data, std::optional<std::string> &out) {
-    if (gstvideo_show_overlay(number_arg(data)) != 0) {
+    if (gstvideo_show_overlay(leading_int(data)) != 0) {
         out = kCommandFailed;
         return 1;
     }
@@ -45,7 +35,7 @@ int user_cmd_enable_qml(char *data, std::optional<std::string> &out) {
 }
 
 int user_cmd_enable_record(char *data, std::optional<std::string> &) {
-    return ac_start_stop_record(flag_arg(data));
+    return ac_start_stop_record(leading_flag(data));
 }
 
 int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
@@ -53,19 +43,19 @@ int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
 }
 
 int user_cmd_enable_tcp_stream(char *data, std::optional<std::string> &) {
-    return ac_start_stop_stream(flag_arg(data));
+    return ac_start_stop_stream(leading_flag(data));
 }
 
 int user_cmd_enable_http_stream(char *data, std::optional<std::string> &) {
-    return ac_start_stop_http_stream(flag_arg(data));
+    return ac_start_stop_http_stream(leading_flag(data));
 }
 
 int user_cmd_set_enc_type(char *data, std::optional<std::string> &) {
-    return ac_set_enc_type(number_arg(data));
+    return ac_set_enc_type(leading_int(data));
 }
 
 int user_cmd_set_mic_volume(char *data, std::optional<std::string> &) {
-    return ac_set_microphone_volume(number_arg(data));
+    return ac_set_microphone_volume(leading_int(data));
 }
 
 int user_cmd_pipeline_state(char *, std::optional<std::string> &) {
@@ -78,7 +68,7 @@ int user_cmd_create_dot(char *, std::optional<std::string> &) {
 }
 
 int user_cmd_create_pipe(char *data, std::optional<std::string> &) {
-    pipe_bus_fd started = gstvideo_start_pipe(number_arg(data));
+    pipe_bus_fd started = gstvideo_start_pipe(leading_int(data));
     if (started.fd <= 0) {
         return 1;
     }
@@ -88,15 +78,15 @@ int user_cmd_create_pipe(char *data, std::optional<std::string> &) {
 }
 
 int user_cmd_kill_pipe(char *data, std::optional<std::string> &) {
-    return gstvideo_stop_pipe(number_arg(data));
+    return gstvideo_stop_pipe(leading_int(data));
 }
 
 int user_cmd_pause_pipe(char *data, std::optional<std::string> &) {
-    return gstvideo_pause_pipe(number_arg(data));
+    return gstvideo_pause_pipe(leading_int(data));
 }
 
 int user_cmd_resume_pipe(char *data, std::optional<std::string> &) {
-    return gstvideo_resume_pipe(number_arg(data));
+    return gstvideo_resume_pipe(leading_int(data));
 }
 
 int user_cmd_pause_video(char *, std::optional<std::string> &) {
