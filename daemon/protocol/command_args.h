@@ -6,6 +6,9 @@
 #include <climits>
 #include <cstdlib>
 
+// Reply of a list command that received the wrong number of arguments.
+constexpr const char *INVALID_ARGUMENT_COUNT = "Invalid argument count";
+
 inline int leading_int(const char *text) {
     long value = strtol(text, nullptr, 10);
     // Out-of-range numbers saturate instead of wrapping into another valid value.

@@ -45,7 +45,7 @@ int user_cmd_enable_dot(char *data, std::optional<std::string> &) {
 int user_cmd_set_origin(char *data, std::optional<std::string> &out) {
     std::optional<std::vector<char *>> args = split_arg_list(data);
     if (!args || args->size() != 2) {
-        out = "Invalid argument count";
+        out = INVALID_ARGUMENT_COUNT;
         return 1;
     }
     ac_update_reticle_origin(leading_double((*args)[0]), leading_double((*args)[1]));

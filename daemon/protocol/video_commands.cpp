@@ -8,7 +8,6 @@
 
 namespace {
 
-constexpr const char *kInvalidArgumentCount = "Invalid argument count";
 constexpr const char *kCommandFailed = "Failed when executing command.";
 
 }  // namespace
@@ -16,7 +15,7 @@ constexpr const char *kCommandFailed = "Failed when executing command.";
 int user_cmd_set_qml_prop(char *data, std::optional<std::string> &out) {
     std::optional<std::vector<char *>> args = split_arg_list(data);
     if (!args || args->size() != 3) {
-        out = kInvalidArgumentCount;
+        out = INVALID_ARGUMENT_COUNT;
         return 1;
     }
     if (gstvideo_set_qml_param((*args)[0], (*args)[1], (*args)[2]) != 0) {
