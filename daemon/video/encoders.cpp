@@ -122,6 +122,7 @@ int make_stream_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the stream video enc.");
         return -1;
     }
+    join_timeline_of(pipeline, PIPE_STREAM_VID_ENC);
     gstvideo_set_state(pipeline, GST_STATE_PLAYING);
     return 0;
 }

@@ -147,6 +147,7 @@ int make_stream(GstElement *pipeline, int type, int port) {
         log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the stream mux.\n");
         return -1;
     }
+    join_timeline_of(pipeline, PIPE_TCP_STREAM);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     ++media_branches;
     g_usleep(kAfterBuildWaitUs);
@@ -175,6 +176,7 @@ int make_http_stream(GstElement *pipeline, const char *url) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the http streaming pipe");
         return -1;
     }
+    join_timeline_of(pipeline, PIPE_HTTP_STREAM);
     gst_element_set_state(pipeline, GST_STATE_PLAYING);
     ++media_branches;
     return 0;

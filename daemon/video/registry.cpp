@@ -97,6 +97,7 @@ void restart_pipe(int id) {
         return;
     }
     set_pipe_state(id, GST_STATE_NULL);
+    join_timeline_of(pipes[id].get(), id);
     set_pipe_state(id, GST_STATE_PLAYING);
 }
 
@@ -235,6 +236,33 @@ int gstvideo_set_state(GstElement *element, GstState target) {
     }
     log_message(LOG_LEVEL_DEBUG, "Failed to change state of element %s to %d", name.get(), target);
     return -1;
+}
+
+void join_timeline_of(GstElement *pipeline, int id) {
+    int producer = -1;
+    switch (id) {
+        case PIPE_STREAM_VID_ENC:
+            producer = PIPE_TRANSFORMER;
+            break;
+        case PIPE_HTTP_STREAM:
+            producer = PIPE_STREAM_VID_ENC;
+            break;
+        case PIPE_TCP_STREAM:
+            producer = configs.enc_type == 2 ? PIPE_AUDIO_ENC : PIPE_STREAM_VID_ENC;
+            break;
+        default:
+            return;
+    }
+    GstElement *reference = pipeline_of(producer);
+    if (!reference) {
+        return;
+    }
+    GstRef<GstClock> clock(gst_pipeline_get_clock(GST_PIPELINE(reference)));
+    gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock.get());
+    // Going to PAUSED resets the start time; from there on the base time stays as set.
+    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
+    gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
 }
 
 void send_eos(int id) {

@@ -27,6 +27,11 @@ int get_bus_filefd(GstBus *bus);
 // is still pending or the element's state is failed.
 int gstvideo_set_state(GstElement *element, GstState target);
 void send_eos(int id);
+// The stream encoder and the stream consumers take their producer's timestamps as they are
+// and end in clock-synchronised sinks, so each plays in the timeline (clock and base time) of
+// the producer it listens to. Otherwise one built or restarted after its producer holds every
+// buffer back for as long as the producer ran before it. `pipeline` is (to be) pipe `id`.
+void join_timeline_of(GstElement *pipeline, int id);
 
 // The shape every start operation shares: the existing pipe's descriptor, or a new pipe made
 // by `build` (which returns 0 on success).

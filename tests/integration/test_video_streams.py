@@ -71,7 +71,8 @@ class HttpStream(unittest.TestCase):
         port = free_port()
         server = UploadServer(port)
         url = f"http://127.0.0.1:{port}/upload/channel"
-        with Daemon({"http_url": url, "enc_type": 1}) as d:
+        tcp_port = free_port()
+        with Daemon({"http_url": url, "enc_type": 1, "tcp_stream_port": tcp_port}) as d:
             try:
                 self.assertEqual(d.request("c:enable_http_stream:i:1"),
                                  "r:enable_http_stream:n:")
@@ -79,7 +80,8 @@ class HttpStream(unittest.TestCase):
                 nal_types = h264_nal_types(server.data)
                 self.assertTrue({5, 7, 8} <= nal_types, nal_types)
                 # An HTTP stream does not hold back an encoding change.
-                self.assertEqual(d.request("c:set_enc_type:i:0"), "r:set_enc_type:n:")
+                self.assertEqual(d.request("c:set_enc_type:i:2"), "r:set_enc_type:n:")
+                self.assertEqual(d.request("c:set_enc_type:i:1"), "r:set_enc_type:n:")
 
                 server.stop()
                 mark = len(d.log())
@@ -89,6 +91,14 @@ class HttpStream(unittest.TestCase):
                 server = UploadServer(port)
                 self.assertTrue(wait_for(lambda: server.received() > 50000, timeout=15))
                 self.assertTrue({5, 7} <= h264_nal_types(server.data))
+
+                # A TCP stream joining the stream encoder that has run for a while is served at
+                # once.
+                self.assertEqual(d.request("c:enable_tcp_stream:i:1"), "r:enable_tcp_stream:n:")
+                data = readers_data(tcp_port, 1, 2)[0]
+                self.assertGreater(len(data), 50 * 188)
+                self.assertIn(TS_H264, ts_stream_types(data))
+                self.assertEqual(d.request("c:enable_tcp_stream:i:0"), "r:enable_tcp_stream:n:")
 
                 mark = len(d.log())
                 self.assertEqual(d.request("c:enable_http_stream:i:0"),
