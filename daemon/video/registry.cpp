@@ -280,6 +280,17 @@ void send_eos(int id) {
     if (!target) {
         target = gst_add_ref(pipes[id].get());
     }
+    // In a paused pipeline whose source is not live, the streaming thread waits in the sink
+    // for the pipeline to play again, and the end-of-stream would wait for it on the main
+    // thread for ever: such a pipeline plays again to end. (A paused live source waits
+    // without holding its stream, so the end-of-stream is queued and the deadline applies.)
+    GstState current = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    GstStateChangeReturn state = gst_element_get_state(pipes[id].get(), &current, &pending, 0);
+    if (state != GST_STATE_CHANGE_NO_PREROLL &&
+        (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED)) {
+        gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
+    }
     gst_element_send_event(target.get(), gst_event_new_eos());
     eos_events[id] = true;
     eos_deadline[id] = g_get_monotonic_time() + eos_timeout(id);

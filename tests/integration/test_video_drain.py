@@ -57,8 +57,9 @@ class Drain(unittest.TestCase):
     def test_commands_are_served_while_draining(self):
         with Daemon({"enc_type": 1, "record_max_len": 2}) as d:
             self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            # A paused recording keeps the daemon draining until its bounded wait ends.
-            self.assertEqual(d.request("c:pause_pipe:i:5"), "r:pause_pipe:n:")
+            # Paused pipelines: the display plays again to end, the live ones keep the daemon
+            # draining until their bounded wait ends.
+            self.assertEqual(d.request("c:pause_video:n:"), "r:pause_video:n:")
             d.proc.send_signal(signal.SIGTERM)
             self.assertTrue(wait_for_log(d, r"stopping daemon \.\.\."))
             self.assertEqual(d.request("c:get_enc_type:n:"), "r:get_enc_type:s:1")
