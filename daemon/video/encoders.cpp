@@ -93,6 +93,7 @@ int make_record_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the record video enc.");
         return -1;
     }
+    join_timeline_of(pipeline, PIPE_RECORD_VIDEO_ENC);
     gstvideo_set_state(pipeline, GST_STATE_PLAYING);
     return 0;
 }

@@ -250,6 +250,10 @@ void join_timeline_of(GstElement *pipeline, int id) {
         case PIPE_TCP_STREAM:
             producer = configs.enc_type == 2 ? PIPE_AUDIO_ENC : PIPE_STREAM_VID_ENC;
             break;
+        case PIPE_RECORD_VIDEO_ENC:
+            // Pictures and sound meet in the record pipe with their timestamps as they are.
+            producer = configs.enc_type == 0 ? PIPE_AUDIO_ENC : -1;
+            break;
         default:
             return;
     }

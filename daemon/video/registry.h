@@ -30,7 +30,11 @@ void send_eos(int id);
 // The stream encoder and the stream consumers take their producer's timestamps as they are
 // and end in clock-synchronised sinks, so each plays in the timeline (clock and base time) of
 // the producer it listens to. Otherwise one built or restarted after its producer holds every
-// buffer back for as long as the producer ran before it. `pipeline` is (to be) pipe `id`.
+// buffer back for as long as the producer ran before it. The record encoder stamps its
+// pictures with its own running time, and the record pipe keeps them as they are next to the
+// audio encoder's sound: with video and audio, it plays in the audio encoder's timeline (whose
+// capture clock stays its own), so that a recording started while a stream's audio encoder
+// already runs gets its sound in step with its pictures. `pipeline` is (to be) pipe `id`.
 void join_timeline_of(GstElement *pipeline, int id);
 
 // The shape every start operation shares: the existing pipe's descriptor, or a new pipe made

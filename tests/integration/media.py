@@ -36,6 +36,18 @@ class MediaInfo:
         self.container = re.findall(r"^\s*container #\d+: (\S+?)[,\s]", self.text, re.M)
 
 
+def track_span(path, kind):
+    """(first, last) presentation time in seconds of the first `kind` ("video" or "audio")
+    track of an MP4 file, as the demuxer puts them on the file's timeline; None without one."""
+    result = subprocess.run(
+        ["gst-launch-1.0", "filesrc", f"location={path}", "!", "qtdemux", "name=demux",
+         f"demux.{kind}_0", "!", "fakesink", "silent=false", "-v"],
+        capture_output=True, text=True, timeout=60)
+    stamps = [int(h) * 3600 + int(m) * 60 + float(s) for h, m, s in
+              re.findall(r"pts: (\d+):(\d+):(\d+\.\d+)", result.stdout)]
+    return (min(stamps), max(stamps)) if stamps else None
+
+
 def decodes(path, decoder_chain):
     """True when the whole file runs through `decoder_chain` without an error."""
     result = subprocess.run(

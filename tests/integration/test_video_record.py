@@ -7,7 +7,8 @@ import time
 import unittest
 
 from harness import Daemon, wait_for
-from media import MediaInfo, fragments, log_lines_after, wait_for_log
+from media import (MediaInfo, TcpReader, fragments, free_port, log_lines_after, track_span,
+                   wait_for_log)
 
 FRAGMENT = 2       # record_max_len, seconds
 GOP = 15 / 30.0    # record_enc_gop frames at 30 fps
@@ -106,6 +107,47 @@ class Recording(unittest.TestCase):
         self.assertEqual(d.request("c:set_enc_type:i:-1"), "e:set_enc_type:n:")
         current = conf_value(d, "enc_type") or "0"
         self.assertEqual(d.request(f"c:set_enc_type:i:{current}"), "r:set_enc_type:n:")
+
+
+class RecordingBesideStream(unittest.TestCase):
+    def test_recording_joins_a_running_audio_encoder(self):
+        # The TCP stream's audio encoder runs for seconds before the recording starts: the
+        # recording's pictures and sound must still share one timeline.
+        port = free_port()
+        with Daemon({"record_max_len": FRAGMENT, "enc_type": 0, "tcp_stream_port": port}) as d:
+            folder = d.path("/media/video")
+            self.assertEqual(d.request("c:enable_tcp_stream:i:1"), "r:enable_tcp_stream:n:")
+            reader = TcpReader(port)
+            time.sleep(4)
+            mark = len(d.log())
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            time.sleep(RECORD_FOR)
+            started = time.monotonic()
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            self.assertLess(time.monotonic() - started, 1.0)
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5", mark, timeout=15))
+            self.assertFalse(log_lines_after(d, mark, r"did not deliver"))
+            # The stream's producers outlive the recording.
+            self.assertFalse(log_lines_after(d, mark, r"Sending eos on pipe: [389]$"))
+            files = fragments(folder, "video_")
+            self.assertGreaterEqual(len(files), 3, files)
+            total = 0.0
+            # The last fragment may lose its final sound to the end of the recording.
+            for path in files[:-1]:
+                info = MediaInfo(path)
+                self.assertTrue(info.ok, info.text)
+                self.assertEqual(info.video, ["video/x-h264"], path)
+                self.assertEqual(info.audio, ["audio/mpeg"], path)
+                self.assertLessEqual(info.duration, FRAGMENT + GOP + 0.1, path)
+                video, audio = track_span(path, "video"), track_span(path, "audio")
+                self.assertIsNotNone(audio, path)
+                self.assertAlmostEqual(audio[0], video[0], delta=0.3, msg=path)
+                self.assertAlmostEqual(audio[1], video[1], delta=0.3, msg=path)
+                total += video[1] - video[0]
+            self.assertGreater(total, RECORD_FOR - FRAGMENT - GOP - 1.5)
+            self.assertGreater(len(reader.stop()), 100 * 188)
+            self.assertEqual(d.request("c:enable_tcp_stream:i:0"), "r:enable_tcp_stream:n:")
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 3", mark))
 
 
 class MicrophoneVolume(unittest.TestCase):
