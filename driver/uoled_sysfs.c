@@ -246,96 +246,93 @@ static ssize_t attr_show_sn(struct device *dev,
 	return scnprintf(buf, PAGE_SIZE, "%s\n", data->serial);
 }
 
-static ssize_t attr_show_register_8(struct device *dev,
-				    struct device_attribute *attr, char *buf)
+/*
+ * The raw register attributes address the register chosen by work_reg and
+ * differ only in the width of the value (8 or 16 bits).
+ */
+static ssize_t oled_show_register(struct device *dev, char *buf, bool wide)
 {
 	struct oled_data *data = to_oled(dev);
-	u8 value;
+	u16 value = 0;
+	u8 narrow = 0;
 	int ret;
 
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
 	dev_info(dev, "read: addr = 0x%04x\n", work_reg);
-	ret = oled_read_reg_8(data->client, work_reg & 0xFFFF, &value);
+	if (wide)
+		ret = oled_read_reg_16(data->client, work_reg & 0xFFFF, &value);
+	else
+		ret = oled_read_reg_8(data->client, work_reg & 0xFFFF, &narrow);
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	if (ret)
 		return -1;
-	return scnprintf(buf, PAGE_SIZE, "0x%02x\n", value);
+	if (wide)
+		return scnprintf(buf, PAGE_SIZE, "0x%04x\n", value);
+	return scnprintf(buf, PAGE_SIZE, "0x%02x\n", narrow);
+}
+
+static ssize_t oled_store_register(struct device *dev, const char *buf,
+				   size_t count, bool wide, const char *caller)
+{
+	struct oled_data *data = to_oled(dev);
+	unsigned int value;
+	int ret = 0;
+	int failed;
+
+	mutex_lock(&oled_lock);
+	oled_blank_begin(data);
+	if (sscanf(buf, "0x%x\n", &value) != 1) {
+		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
+		ret = -EINVAL;
+		goto out;
+	}
+	dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n", work_reg, value);
+	if (wide)
+		failed = oled_write_reg_16(data->client, work_reg & 0xFFFF,
+					   value & 0xFFFF);
+	else
+		failed = oled_write_reg_8(data->client, work_reg & 0xFFFF,
+					  value & 0xFF);
+	if (failed && wide)
+		dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%04x\n",
+			caller, work_reg, value);
+	else if (failed)
+		dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%02x\n",
+			caller, work_reg, value);
+	if (failed)
+		ret = -1;
+out:
+	oled_blank_end(data);
+	mutex_unlock(&oled_lock);
+	return ret ? ret : count;
+}
+
+static ssize_t attr_show_register_8(struct device *dev,
+				    struct device_attribute *attr, char *buf)
+{
+	return oled_show_register(dev, buf, false);
 }
 
 static ssize_t attr_store_register_8(struct device *dev,
 				     struct device_attribute *attr,
 				     const char *buf, size_t count)
 {
-	struct oled_data *data = to_oled(dev);
-	unsigned int value;
-	int ret = 0;
-
-	mutex_lock(&oled_lock);
-	oled_blank_begin(data);
-	if (sscanf(buf, "0x%x\n", &value) != 1) {
-		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
-		ret = -EINVAL;
-	} else {
-		dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n",
-			 work_reg, value);
-		if (oled_write_reg_8(data->client, work_reg & 0xFFFF,
-				     value & 0xFF)) {
-			dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%02x\n",
-				__func__, work_reg, value);
-			ret = -1;
-		}
-	}
-	oled_blank_end(data);
-	mutex_unlock(&oled_lock);
-	return ret ? ret : count;
+	return oled_store_register(dev, buf, count, false, __func__);
 }
 
 static ssize_t attr_show_register_16(struct device *dev,
 				     struct device_attribute *attr, char *buf)
 {
-	struct oled_data *data = to_oled(dev);
-	u16 value;
-	int ret;
-
-	mutex_lock(&oled_lock);
-	oled_blank_begin(data);
-	dev_info(dev, "read: addr = 0x%04x\n", work_reg);
-	ret = oled_read_reg_16(data->client, work_reg & 0xFFFF, &value);
-	oled_blank_end(data);
-	mutex_unlock(&oled_lock);
-	if (ret)
-		return -1;
-	return scnprintf(buf, PAGE_SIZE, "0x%04x\n", value);
+	return oled_show_register(dev, buf, true);
 }
 
 static ssize_t attr_store_register_16(struct device *dev,
 				      struct device_attribute *attr,
 				      const char *buf, size_t count)
 {
-	struct oled_data *data = to_oled(dev);
-	unsigned int value;
-	int ret = 0;
-
-	mutex_lock(&oled_lock);
-	oled_blank_begin(data);
-	if (sscanf(buf, "0x%x\n", &value) != 1) {
-		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
-		ret = -EINVAL;
-	} else {
-		dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n",
-			 work_reg, value);
-		if (oled_write_reg_16(data->client, work_reg & 0xFFFF,
-				      value & 0xFFFF)) {
-			dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%04x\n",
-				__func__, work_reg, value);
-			ret = -1;
-		}
-	}
-	oled_blank_end(data);
-	mutex_unlock(&oled_lock);
-	return ret ? ret : count;
+	return oled_store_register(dev, buf, count, true, __func__);
 }
 
 static ssize_t attr_show_video_format(struct device *dev,
