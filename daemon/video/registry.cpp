@@ -3,6 +3,7 @@
 #include "video/registry.h"
 
 #include <cstring>
+#include <vector>
 
 #include "core/log.h"
 #include "core/sysroot.h"
@@ -269,21 +270,39 @@ void join_timeline_of(GstElement *pipeline, int id) {
     gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
 }
 
+// Where the end-of-stream of a pipe enters, in order. A source takes it on its streaming
+// thread, and handing it over waits until that thread is free. The split sink of the record
+// pipe holds the sound back while the pictures lag behind it, so the pictures end first: once
+// their producer has stopped, only their end-of-stream lets the sound through again.
+std::vector<GstRef<GstElement>> eos_entry_points(int id) {
+    GstBin *bin = GST_BIN(pipes[id].get());
+    std::vector<const char *> names;
+    if (id == PIPE_SPLASH) {
+        // The still-picture source never ends: the end-of-stream enters at the splash
+        // pipeline's own G2D transform, downstream of it.
+        names = {"g2d-transform"};
+    } else if (id == PIPE_RECORD) {
+        names = {"rec-vid-ipsrc", "rec-aud-ipsrc"};
+    }
+    std::vector<GstRef<GstElement>> entries;
+    for (const char *name : names) {
+        GstRef<GstElement> element(gst_bin_get_by_name(bin, name));
+        if (element) {
+            entries.push_back(std::move(element));
+        }
+    }
+    if (entries.empty()) {
+        entries.push_back(gst_add_ref(pipes[id].get()));
+    }
+    return entries;
+}
+
 void send_eos(int id) {
     if (eos_events[id]) {
         log_message(LOG_LEVEL_INFO, "EOS to pipe: %d already sent.", id);
         return;
     }
     log_message(LOG_LEVEL_INFO, "Sending eos on pipe: %d", id);
-    GstRef<GstElement> target;
-    if (id == PIPE_SPLASH) {
-        // The still-picture source never ends: the end-of-stream enters at the splash
-        // pipeline's own G2D transform, downstream of it.
-        target.reset(gst_bin_get_by_name(GST_BIN(pipes[id].get()), "g2d-transform"));
-    }
-    if (!target) {
-        target = gst_add_ref(pipes[id].get());
-    }
     // In a paused pipeline whose source is not live, the streaming thread waits in the sink
     // for the pipeline to play again, and the end-of-stream would wait for it on the main
     // thread for ever: such a pipeline plays again to end. (A paused live source waits
@@ -295,7 +314,9 @@ void send_eos(int id) {
         (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED)) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
-    gst_element_send_event(target.get(), gst_event_new_eos());
+    for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
+        gst_element_send_event(entry.get(), gst_event_new_eos());
+    }
     eos_events[id] = true;
     eos_deadline[id] = g_get_monotonic_time() + eos_timeout(id);
 }

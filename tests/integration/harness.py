@@ -110,8 +110,21 @@ class Daemon:
     def wait(self, timeout=60):
         try:
             return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            self._report_hang()
+            raise
         finally:
             self.output.close()
+
+    def _report_hang(self):
+        """Prints where a daemon that does not end is stuck, and the end of its log."""
+        stacks = "gdb not available"
+        if shutil.which("gdb"):
+            stacks = subprocess.run(
+                ["gdb", "-p", str(self.proc.pid), "-batch", "-ex", "thread apply all bt"],
+                capture_output=True, text=True, timeout=60).stdout
+        print(f"\n--- mrvdc did not end; its threads:\n{stacks}\n--- its log:\n"
+              f"{self.log()[-6000:]}", flush=True)
 
     def kill(self):
         if self.proc and self.proc.poll() is None:

@@ -8,7 +8,7 @@ import time
 import unittest
 
 from harness import Daemon, wait_for
-from media import decodes, log_lines_after, wait_for_log
+from media import MediaInfo, decodes, fragments, log_lines_after, wait_for_log
 from sight import RedisServer, Subscriber
 
 
@@ -213,6 +213,26 @@ class Deadline(unittest.TestCase):
             self.assertLess(elapsed, 8)
             self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
             self.assertEqual(d.stop(), 0)
+
+    def test_a_recording_whose_pictures_stopped_still_ends(self):
+        # The split sink holds the sound back while the pictures lag behind it; once the
+        # pictures stop for good, stopping the recording must neither hang the daemon nor
+        # lose the file.
+        with Daemon({"enc_type": 0, "record_max_len": 5}) as d:
+            folder = d.path("/media/video")
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            time.sleep(1)
+            self.assertEqual(d.request("c:pause_pipe:i:2"), "r:pause_pipe:n:")
+            time.sleep(2)
+            mark = len(d.log())
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5$", mark, timeout=15))
+            self.assertFalse(log_lines_after(d, mark, r"Pipe 5 did not deliver"))
+            recorded = fragments(folder, "video_")
+            self.assertTrue(recorded)
+            self.assertTrue(MediaInfo(recorded[-1]).ok)
+            self.assertEqual(d.request("c:get_enc_type:n:"), "r:get_enc_type:s:0")
+            self.assertEqual(d.stop(timeout=30), 0)
 
 
 class Profiling(unittest.TestCase):
