@@ -270,10 +270,10 @@ void join_timeline_of(GstElement *pipeline, int id) {
     gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
 }
 
-// Where the end-of-stream of a pipe enters, in order. A source takes it on its streaming
-// thread, and handing it over waits until that thread is free. The split sink of the record
-// pipe holds the sound back while the pictures lag behind it, so the pictures end first: once
-// their producer has stopped, only their end-of-stream lets the sound through again.
+// Where the end-of-stream of a pipe enters, in order. A plain base source takes it on its
+// streaming thread, and handing it over waits until that thread is free. The split sink of the
+// record pipe holds the sound back while the pictures lag behind it, so the pictures end
+// first: once their producer has stopped, only their end-of-stream lets the sound through.
 std::vector<GstRef<GstElement>> eos_entry_points(int id) {
     GstBin *bin = GST_BIN(pipes[id].get());
     std::vector<const char *> names;

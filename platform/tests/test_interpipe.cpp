@@ -3,6 +3,7 @@
 #include <gst/gst.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -229,6 +230,42 @@ TEST(InterpipeLink, ConsumerEndOfStreamEndsOnlyThatConsumer) {
     orphan.play();
     gst_element_send_event(orphan.get(), gst_event_new_eos());
     EXPECT_TRUE(orphan.ended_within(3 * GST_SECOND));
+}
+
+// Handing an end-of-stream to a consumer whose streaming thread is held downstream (a muxer
+// waiting for its other stream) returns at once; the buffers already queued go out before it.
+TEST(InterpipeLink, EndOfStreamIsQueuedBehindTheBuffersWithoutWaiting) {
+    Pipeline producer(live_producer("held"));
+    Pipeline held(consumer("held"));
+    producer.play();
+    held.play();
+    ASSERT_TRUE(held.pull("out", 2 * GST_SECOND));
+
+    ObjectRef<GstElement> out = held.element("out");
+    ObjectRef<GstPad> pad(gst_element_get_static_pad(out.get(), "sink"));
+    gulong block = gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BLOCK_DOWNSTREAM, nullptr,
+                                     nullptr, nullptr);
+    sleep_ms(200);
+    std::atomic<bool> handed_over{false};
+    std::thread sender([&] {
+        gst_element_send_event(held.get(), gst_event_new_eos());
+        handed_over = true;
+    });
+    sleep_ms(300);
+    EXPECT_TRUE(handed_over) << "sending the end-of-stream waited for the streaming thread";
+    EXPECT_FALSE(held.wait(GST_MESSAGE_EOS, 0));
+    BufferCounter delivered(held, "out", "sink");
+    gst_pad_remove_probe(pad.get(), block);
+    sender.join();
+
+    while (held.pull("out", 500 * ms)) {
+    }
+    EXPECT_TRUE(held.ended_within(GST_SECOND));
+    // The held buffer and a full queue (10) went out; what the producer made after the
+    // end-of-stream did not.
+    EXPECT_GE(delivered.count(), 5) << "the queued buffers were dropped";
+    EXPECT_LE(delivered.count(), 11) << "buffers after the end-of-stream went out";
+    EXPECT_TRUE(gst_app_sink_is_eos(GST_APP_SINK(out.get())));
 }
 
 // stream-sync 0 keeps the producer's timestamps; 1 stamps each buffer with the consumer's running

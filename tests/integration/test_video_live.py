@@ -214,25 +214,25 @@ class Deadline(unittest.TestCase):
             self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
             self.assertEqual(d.stop(), 0)
 
-    def test_a_recording_whose_pictures_stopped_still_ends(self):
-        # The split sink holds the sound back while the pictures lag behind it; once the
-        # pictures stop for good, stopping the recording must neither hang the daemon nor
-        # lose the file.
-        with Daemon({"enc_type": 0, "record_max_len": 5}) as d:
-            folder = d.path("/media/video")
-            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            time.sleep(1)
-            self.assertEqual(d.request("c:pause_pipe:i:2"), "r:pause_pipe:n:")
-            time.sleep(2)
-            mark = len(d.log())
-            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
-            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5$", mark, timeout=15))
-            self.assertFalse(log_lines_after(d, mark, r"Pipe 5 did not deliver"))
-            recorded = fragments(folder, "video_")
-            self.assertTrue(recorded)
-            self.assertTrue(MediaInfo(recorded[-1]).ok)
-            self.assertEqual(d.request("c:get_enc_type:n:"), "r:get_enc_type:s:0")
-            self.assertEqual(d.stop(timeout=30), 0)
+    def test_a_recording_whose_pictures_or_sound_stopped_still_ends(self):
+        # The split sink holds one stream back while the other lags behind it; once the other
+        # stops for good, stopping the recording must neither hang the daemon nor lose the file.
+        for stalled in (2, 3):
+            with self.subTest(paused_encoder=stalled), \
+                    Daemon({"enc_type": 0, "record_max_len": 5}) as d:
+                self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+                time.sleep(1)
+                self.assertEqual(d.request(f"c:pause_pipe:i:{stalled}"), "r:pause_pipe:n:")
+                time.sleep(2)
+                mark = len(d.log())
+                self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+                self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5$", mark, timeout=15))
+                self.assertFalse(log_lines_after(d, mark, r"Pipe 5 did not deliver"))
+                recorded = fragments(d.path("/media/video"), "video_")
+                self.assertTrue(recorded)
+                self.assertTrue(MediaInfo(recorded[-1]).ok)
+                self.assertEqual(d.request("c:get_enc_type:n:"), "r:get_enc_type:s:0")
+                self.assertEqual(d.stop(timeout=30), 0)
 
 
 class Profiling(unittest.TestCase):

@@ -7,6 +7,11 @@
 // renegotiates downstream before pushing the buffer; with "allow-renegotiation" off it keeps its
 // first caps and drops buffers of any other caps.
 //
+// An end-of-stream sent to this source is queued behind the buffers already here, the way the
+// sight's application-source based element queues serialized events: handing it over never
+// waits for the streaming thread, which may be held downstream (a muxer waiting for another
+// stream). Buffers arriving after it are dropped.
+//
 // "stream-sync" passthrough-ts leaves the producer's timestamps as they are. restart-ts stamps
 // each buffer with this pipeline's running time at the moment the producer handed it over
 // (decoding timestamps move by the same amount), so consumers built at any time start near zero.
@@ -63,6 +68,7 @@ struct SrcState {
     std::condition_variable ready;
     std::deque<Entry> queue;
     bool flushing = false;
+    bool eos_queued = false;
     bool discont = false;
     guint64 dropped = 0;
     bool warned_caps = false;
@@ -143,6 +149,7 @@ void update_registration(GstInterpipeSrc *self) {
 void clear_queue(SrcState &s) {
     std::lock_guard<std::mutex> guard(s.lock);
     s.queue.clear();
+    s.eos_queued = false;
     s.discont = false;
 }
 
@@ -248,9 +255,11 @@ GstFlowReturn src_create(GstBaseSrc *base, guint64, guint, GstBuffer **out) {
     SrcState &s = *self->state;
     for (;;) {
         std::unique_lock<std::mutex> guard(s.lock);
-        s.ready.wait(guard, [&] { return s.flushing || !s.queue.empty(); });
+        s.ready.wait(guard, [&] { return s.flushing || !s.queue.empty() || s.eos_queued; });
         if (s.flushing)
             return GST_FLOW_FLUSHING;
+        if (s.queue.empty())
+            return GST_FLOW_EOS;
         Entry entry = std::move(s.queue.front());
         s.queue.pop_front();
         bool discont = std::exchange(s.discont, false);
@@ -385,6 +394,19 @@ void src_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspe
     }
 }
 
+gboolean src_send_event(GstElement *element, GstEvent *event) {
+    if (GST_EVENT_TYPE(event) != GST_EVENT_EOS)
+        return GST_ELEMENT_CLASS(gst_interpipe_src_parent_class)->send_event(element, event);
+    SrcState &s = *GST_INTERPIPE_SRC(element)->state;
+    {
+        std::lock_guard<std::mutex> guard(s.lock);
+        s.eos_queued = true;
+        s.ready.notify_all();
+    }
+    gst_event_unref(event);
+    return TRUE;
+}
+
 void src_finalize(GObject *object) {
     auto *self = GST_INTERPIPE_SRC(object);
     {
@@ -408,6 +430,8 @@ void gst_interpipe_src_push(GstInterpipeSrc *self, GstBuffer *buffer, GstCaps *c
         gst_object_unref(clock);
     }
     std::lock_guard<std::mutex> guard(s.lock);
+    if (s.eos_queued)
+        return;
     guint limit = s.max_buffers;
     if (sink_limit != 0 && (limit == 0 || sink_limit < limit))
         limit = sink_limit;
@@ -479,6 +503,7 @@ static void gst_interpipe_src_class_init(GstInterpipeSrcClass *klass) {
         "Pushes the stream of the interpipesink named by \"listen-to\" into this pipeline",
         "mrvdc developers");
     gst_element_class_add_static_pad_template(element_class, &src_template);
+    element_class->send_event = src_send_event;
 
     src_class->start = src_start;
     src_class->stop = src_stop;
