@@ -16,11 +16,43 @@
 #include <linux/of_gpio.h>
 #include <linux/string.h>
 #include <linux/version.h>
+#include <dt-bindings/gpio/gpio.h>
 
 #include "uoled.h"
 
 #define OLED_I2C_FUNCS	(I2C_FUNC_I2C | I2C_FUNC_SMBUS_READ_BYTE_DATA | \
 			 I2C_FUNC_SMBUS_WRITE_BYTE_DATA)
+
+/*
+ * Where the kernel API differs between the sight's 4.14 and newer kernels:
+ * the flags of a named GPIO (of_get_named_gpio_flags() is gone from 6.2),
+ * the I2C probe (one argument from 6.3) and remove (void from 6.1).
+ */
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 2, 0)
+static int oled_named_gpio(struct device_node *np, const char *prop,
+			   int *active)
+{
+	struct of_phandle_args spec;
+
+	*active = 1;
+	if (!of_parse_phandle_with_args(np, prop, "#gpio-cells", 0, &spec)) {
+		if (spec.args_count > 1 && (spec.args[1] & GPIO_ACTIVE_LOW))
+			*active = 0;
+		of_node_put(spec.np);
+	}
+	return of_get_named_gpio(np, prop, 0);
+}
+#else
+static int oled_named_gpio(struct device_node *np, const char *prop,
+			   int *active)
+{
+	enum of_gpio_flags flags = 0;
+	int gpio = of_get_named_gpio_flags(np, prop, 0, &flags);
+
+	*active = (flags & OF_GPIO_ACTIVE_LOW) ? 0 : 1;
+	return gpio;
+}
+#endif
 
 /* Find, and request unless a display already did, one named GPIO line */
 static void oled_get_gpio(struct device *dev, const char *name,
@@ -28,7 +60,6 @@ static void oled_get_gpio(struct device *dev, const char *name,
 			  int *gpio, int *active)
 {
 	struct device_node *np = dev->of_node;
-	enum of_gpio_flags flags = 0;
 	bool shared = false;
 	char prop[32];
 
@@ -41,14 +72,12 @@ static void oled_get_gpio(struct device *dev, const char *name,
 				 prop, *gpio, *active);
 			return;
 		}
-		*gpio = of_get_named_gpio_flags(np, prop, 0, &flags);
-		*active = (flags & OF_GPIO_ACTIVE_LOW) ? 0 : 1;
+		*gpio = oled_named_gpio(np, prop, active);
 		*shared_gpio = *gpio;
 		*shared_active = *active;
 		shared = true;
 	} else if (of_find_property(np, name, NULL)) {
-		*gpio = of_get_named_gpio_flags(np, name, 0, &flags);
-		*active = (flags & OF_GPIO_ACTIVE_LOW) ? 0 : 1;
+		*gpio = oled_named_gpio(np, name, active);
 	} else {
 		dev_info(dev, "no %s pin available\n", name);
 		*gpio = -1;
@@ -203,7 +232,6 @@ static int mxc_uoled_i2c_remove(struct i2c_client *client)
 	return 0;
 }
 
-/* The only place where the kernel's I2C driver API differs between kernels */
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 3, 0)
 static int uoled_i2c_probe(struct i2c_client *client)
 {

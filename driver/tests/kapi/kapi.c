@@ -362,6 +362,35 @@ const void *of_get_property(const struct device_node *np, const char *name,
 	return p ? p->value : NULL;
 }
 
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 2, 0)
+int of_get_named_gpio(const struct device_node *np, const char *name,
+		      int index)
+{
+	struct property *p = of_find_property(np, name, NULL);
+
+	return p && !index ? p->gpio : -ENOENT;
+}
+
+/* A GPIO specifier: controller phandle, line, flags cell */
+int of_parse_phandle_with_args(const struct device_node *np,
+			       const char *list_name, const char *cells_name,
+			       int index, struct of_phandle_args *out_args)
+{
+	struct property *p = of_find_property(np, list_name, NULL);
+
+	if (!p || index || strcmp(cells_name, "#gpio-cells"))
+		return -ENOENT;
+	memset(out_args, 0, sizeof(*out_args));
+	out_args->args_count = 2;
+	out_args->args[0] = p->gpio;
+	out_args->args[1] = p->gpio_flags;
+	return 0;
+}
+
+void of_node_put(struct device_node *node)
+{
+}
+#else
 int of_get_named_gpio_flags(const struct device_node *np, const char *name,
 			    int index, enum of_gpio_flags *flags)
 {
@@ -375,6 +404,7 @@ int of_get_named_gpio_flags(const struct device_node *np, const char *name,
 		*flags = p->gpio_flags;
 	return p->gpio;
 }
+#endif
 
 /* ---- devices and attributes ---- */
 

@@ -113,8 +113,23 @@ struct property *of_find_property(const struct device_node *np,
 				  const char *name, int *lenp);
 const void *of_get_property(const struct device_node *np, const char *name,
 			    int *lenp);
+#if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 2, 0)
+#define MAX_PHANDLE_ARGS 16
+struct of_phandle_args {
+	struct device_node *np;
+	int args_count;
+	uint32_t args[MAX_PHANDLE_ARGS];
+};
+int of_get_named_gpio(const struct device_node *np, const char *name,
+		      int index);
+int of_parse_phandle_with_args(const struct device_node *np,
+			       const char *list_name, const char *cells_name,
+			       int index, struct of_phandle_args *out_args);
+void of_node_put(struct device_node *node);
+#else
 int of_get_named_gpio_flags(const struct device_node *np, const char *name,
 			    int index, enum of_gpio_flags *flags);
+#endif
 
 /* ---- devices and attributes ---- */
 struct attribute {
