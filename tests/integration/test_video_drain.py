@@ -93,8 +93,9 @@ class Leaks(unittest.TestCase):
                 self.assertEqual(d.request("c:kill_pipe:i:1"), "r:kill_pipe:n:")
                 self.assertTrue(wait_for_log(d, r"Splash Pipeline set to playing"))
                 self.assertEqual(d.request("c:create_pipe:i:1"), "r:create_pipe:n:")
-                self.assertEqual(d.stop(), 0)
+                status = d.stop()
                 log = d.log()
+                self.assertEqual(status, 0, log[-4000:])
                 self.assertIn("Goodbye", log)
                 alive = [line for line in log.splitlines() if "object-alive" in line and
                          "object-alive.class" not in line and "new format" not in line]
