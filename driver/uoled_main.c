@@ -32,13 +32,13 @@
 static int oled_named_gpio(struct device_node *np, const char *prop,
 			   int *active)
 {
-	struct of_phandle_args spec;
+	struct of_phandle_args cells;
 
 	*active = 1;
-	if (!of_parse_phandle_with_args(np, prop, "#gpio-cells", 0, &spec)) {
-		if (spec.args_count > 1 && (spec.args[1] & GPIO_ACTIVE_LOW))
+	if (!of_parse_phandle_with_args(np, prop, "#gpio-cells", 0, &cells)) {
+		if (cells.args_count > 1 && (cells.args[1] & GPIO_ACTIVE_LOW))
 			*active = 0;
-		of_node_put(spec.np);
+		of_node_put(cells.np);
 	}
 	return of_get_named_gpio(np, prop, 0);
 }
