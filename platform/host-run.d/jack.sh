@@ -2,18 +2,21 @@
 # configuration of the host platform (platform/alsa/asound.conf) captures "hw:0,0" from.
 # Each sysroot has its own server, so host platforms running side by side (parallel tests)
 # do not share or stop each other's audio clock. Started only when that server is not
-# running; stopped at exit by host-run when started here.
+# running; stopped at exit by host-run when started here, and with it when it is killed.
+# JACK allows eight servers at once, so one that cannot start is an error, with its reason.
 if command -v jackd >/dev/null && command -v jack_wait >/dev/null; then
     JACK_DEFAULT_SERVER="mrvdc-$(printf '%s' "$MRVDC_SYSROOT" | cksum | cut -d' ' -f1)"
     # Clients never start a server of their own behind our back.
     JACK_NO_START_SERVER=1
     export JACK_DEFAULT_SERVER JACK_NO_START_SERVER
     jack_running() { [ "$(jack_wait -c -s "$JACK_DEFAULT_SERVER" 2>/dev/null)" = running ]; }
+    stop_orphaned_servers '^jackd -n mrvdc-'
     exec {jack_lock}>"$MRVDC_SYSROOT/run/jack.lock"
     flock "$jack_lock"
     if ! jack_running; then
-        jackd -n "$JACK_DEFAULT_SERVER" --no-realtime -d dummy -r 48000 -C 2 -P 2 \
-            >>"$MRVDC_SYSROOT/var/log/jackd.log" 2>&1 &
+        # Its working folder is the sysroot, so a later host-run can tell when it is orphaned.
+        (cd "$MRVDC_SYSROOT" && exec setpriv --pdeathsig TERM jackd -n "$JACK_DEFAULT_SERVER" \
+            --no-realtime -d dummy -r 48000 -C 2 -P 2 >>var/log/jackd.log 2>&1) &
         started+=($!)
         jack_pid=$!
         for _ in $(seq 100); do
@@ -21,7 +24,11 @@ if command -v jackd >/dev/null && command -v jack_wait >/dev/null; then
             kill -0 "$jack_pid" 2>/dev/null || break
             sleep 0.05
         done
-        jack_running || echo "host-run: the JACK server did not start (see var/log/jackd.log)" >&2
+        if ! jack_running; then
+            echo "host-run: the JACK server did not start:" >&2
+            tail -n 5 "$MRVDC_SYSROOT/var/log/jackd.log" >&2
+            exit 1
+        fi
         unset jack_pid
     fi
     flock -u "$jack_lock"
