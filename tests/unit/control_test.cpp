@@ -2,7 +2,6 @@
 // settings checks that keep every table read in bounds.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/input.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,9 +14,7 @@
 #include "config/config.h"
 #include "control/accelerometer.h"
 #include "control/device_state.h"
-#include "control/keyboard.h"
 #include "control/reticle_geometry.h"
-#include "core/daemon_state.h"
 #include "log_capture.h"
 
 namespace {
@@ -231,71 +228,6 @@ TEST(Settings, OutOfRangeIndicesFallBackToTheirDefaults) {
     EXPECT_TRUE(log.contains("[WARN]: Setting luminance=4 is out of range [0 - 3], using 0"));
     EXPECT_FALSE(log.contains("nuc_type"));
     global_config = cfg_default_config();
-}
-
-TEST(Settings, NonFiniteReticleNumbersFallBackToTheirDefaults) {
-    LogCapture log;
-    global_config = cfg_default_config();
-    global_config.origin_x = NAN;
-    global_config.origin_y = -INFINITY;
-    global_config.reticle_opacity = INFINITY;
-    ac_check_settings();
-    EXPECT_EQ(global_config.origin_x, 512.0);
-    EXPECT_EQ(global_config.origin_y, 384.0);
-    EXPECT_EQ(global_config.reticle_opacity, 1.0);
-    EXPECT_TRUE(log.contains("[WARN]: Setting origin_y=-inf is not a finite number, using 384.00"));
-    global_config = cfg_default_config();
-}
-
-TEST(ReticleOrigin, NonFiniteCoordinatesAreRefusedAndNothingIsStored) {
-    global_config = cfg_default_config();
-    update_conf_file = 0;
-    EXPECT_EQ(ac_update_reticle_origin(NAN, 10.0), 1);
-    EXPECT_EQ(ac_update_reticle_origin(10.0, -INFINITY), 1);
-    EXPECT_EQ(global_config.origin_x, 512.0);
-    EXPECT_EQ(global_config.origin_y, 384.0);
-    EXPECT_EQ(update_conf_file, 0);
-    EXPECT_EQ(ac_update_reticle_origin(-3.5, 1e6), 0);
-    EXPECT_EQ(global_config.origin_x, -3.5);
-    EXPECT_EQ(update_conf_file, 1);
-    update_conf_file = 0;
-    global_config = cfg_default_config();
-}
-
-// The buttons' device delivers the kernel's own record, 16 bytes on the sight and 24 on a
-// 64-bit PC; the host tests pack it as two longs, type, code and value.
-TEST(Keyboard, ReadsWholeRecordsOfTheKernelsSize) {
-    EXPECT_EQ(sizeof(input_event), 2 * sizeof(long) + 8);
-    char name[] = "/tmp/mrvdc-kbd-XXXXXX";
-    const std::string fifo = std::string(mkdtemp(name)) + "/event";
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    ASSERT_GE(kbd_init(fifo.c_str()), 0);
-    int writer = open(fifo.c_str(), O_WRONLY);
-    ASSERT_GE(writer, 0);
-    auto send = [writer](uint16_t type, uint16_t code, int32_t value) {
-        input_event record{};
-        record.type = type;
-        record.code = code;
-        record.value = value;
-        ASSERT_EQ(write(writer, &record, sizeof(record)), static_cast<ssize_t>(sizeof(record)));
-    };
-    kbd_event event{};
-    send(EV_KEY, KEY_HOMEPAGE, 0);
-    send(EV_SYN, SYN_REPORT, 0);
-    send(EV_KEY, KEY_MENU, 2);
-    send(EV_KEY, KEY_ENTER, 0);
-    EXPECT_EQ(kbd_read(&event), 0);
-    EXPECT_EQ(event.key, KBD_KEY_ZOOM);
-    EXPECT_EQ(event.released, 1);
-    EXPECT_EQ(kbd_read(&event), 1);
-    EXPECT_EQ(kbd_read(&event), 0);
-    EXPECT_EQ(event.key, KBD_KEY_POL);
-    EXPECT_EQ(event.released, 0);
-    EXPECT_EQ(kbd_read(&event), -1);
-    close(writer);
-    kbd_close();
-    unlink(fifo.c_str());
-    rmdir(fifo.substr(0, fifo.rfind('/')).c_str());
 }
 
 }  // namespace
