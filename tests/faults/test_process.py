@@ -11,39 +11,33 @@ import unittest
 from harness import Client, Daemon, wait_for
 from sight import RedisServer, Subscriber
 
-# Stands in front of the mrvac stand-in and records the descriptors it was started with.
-FD_RECORDER = """#!/bin/sh
-find "/proc/$$/fd" -mindepth 1 -fprintf "$MRVDC_SYSROOT/mrvac.fds" '%f %l\n'
+# Stands in front of the mrvac stand-in and lists the descriptors it was started with.
+FD_LISTER = """#!/bin/sh
+find "/proc/$$/fd" -mindepth 1 -fprintf "$MRVDC_SYSROOT/mrvac.fds" '%f %l\\n'
 exec "$REAL_MRVAC" "$@"
 """
 NO_INPUT = ("MRVDC.VIDEO.DONE", '{ "MRVDC": {"message": "No input video signal", "code": 1 }}')
 
 
-class Children(unittest.TestCase):
+class Process(unittest.TestCase):
     def test_commands_run_by_the_daemon_inherit_only_the_standard_descriptors(self):
-        folder = tempfile.mkdtemp(prefix="mrvdc-fds-")
-        recorder = os.path.join(folder, "mrvac")
-        with open(recorder, "w") as script:
-            script.write(FD_RECORDER)
-        os.chmod(recorder, 0o755)
-        env = {"PATH": f"{folder}:{os.environ['PATH']}", "REAL_MRVAC": shutil.which("mrvac")}
-        try:
+        with tempfile.TemporaryDirectory() as folder:
+            lister = os.path.join(folder, "mrvac")
+            with open(lister, "w") as script:
+                script.write(FD_LISTER)
+            os.chmod(lister, 0o755)
+            env = {"PATH": f"{folder}:{os.environ['PATH']}", "REAL_MRVAC": shutil.which("mrvac")}
             with Daemon(env=env) as d, Client(d.socket_path):
                 self.assertEqual(d.request("c:enable_record:s:1"), "r:enable_record:n:")
                 self.assertTrue(wait_for(lambda: os.listdir(d.path("/media/video"))))
                 self.assertEqual(d.request("c:kbd_nuc:n:"), "r:kbd_nuc:n:")
-                with open(d.path("/mrvac.fds")) as listing:
-                    fds = dict(line.rstrip("\n").split(" ", 1) for line in listing)
                 self.assertEqual(d.request("c:enable_record:s:0"), "r:enable_record:n:")
-        finally:
-            shutil.rmtree(folder)
+                with open(d.path("/mrvac.fds")) as listing:
+                    fds = dict(line.split() for line in listing)
         # The shell keeps its script open.
-        inherited = {fd: target for fd, target in fds.items()
-                     if fd not in ("0", "1", "2") and target != recorder}
+        inherited = {fd: to for fd, to in fds.items() if int(fd) > 2 and to != lister}
         self.assertEqual(inherited, {})
 
-
-class StalledBus(unittest.TestCase):
     def test_a_bus_that_stops_answering_holds_the_daemon_up_briefly(self):
         d = Daemon()
         redis = RedisServer(d.path("/run/redis.sock"))
@@ -72,8 +66,6 @@ class StalledBus(unittest.TestCase):
             d.cleanup()
             redis.stop()
 
-
-class SymlinkedConfiguration(unittest.TestCase):
     def test_write_back_replaces_the_linked_file_and_keeps_the_link(self):
         d = Daemon()
         link, data = d.path("/etc/mrvdc.conf"), d.path("/data")
@@ -81,20 +73,20 @@ class SymlinkedConfiguration(unittest.TestCase):
         os.mkdir(data)
         shutil.move(link, target)
         os.symlink("../data/mrvdc.conf", link)
-        try:
-            d.start()
 
-            def set_lum(value):
-                self.assertEqual(d.request(f"c:set_lum:s:{value}"), "r:set_lum:n:")
-                d.request("c:get_lum:n:")  # served after the write that followed the change
-                self.assertTrue(os.path.islink(link))
-                with open(target) as conf:
-                    self.assertIn(f"\nluminance={value}\n", conf.read())
-
-            set_lum(1)
-            # A data folder that takes no new file: the file is overwritten where it is.
+        def set_lum(value):
+            self.assertEqual(d.request(f"c:set_lum:s:{value}"), "r:set_lum:n:")
+            d.request("c:get_lum:n:")  # served after the write that followed the change
+            self.assertTrue(os.path.islink(link))
             with open(target) as conf:
                 text = conf.read()
+            self.assertIn(f"\nluminance={value}\n", text)
+            return text
+
+        try:
+            d.start()
+            text = set_lum(1)
+            # A data folder that takes no new file: the file is overwritten where it is.
             subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1m,nr_inodes=2", "tmpfs", data],
                            check=True)
             with open(target, "w") as conf:
