@@ -151,9 +151,8 @@ class Process(unittest.TestCase):
             try:
                 self.assertEqual(d.request("c:kill_pipe:s:1"), "r:kill_pipe:n:")
                 self.assertTrue(wait_for(lambda: "showing no video indication" in d.log()))
-                start = time.monotonic()
-                self.assertTrue(answers(d, timeout=3))
-                self.assertLess(time.monotonic() - start, 1.5)
+                # The publish gives up after half a second; the rest is the splash starting.
+                self.assertTrue(answers(d, timeout=2.5))
                 self.assertIn("[WARN]: Redis publish failed", d.log())
             finally:
                 redis.proc.send_signal(signal.SIGCONT)
