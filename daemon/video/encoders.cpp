@@ -59,8 +59,7 @@ int make_vid_xformer(GstElement *pipeline) {
         return -1;
     }
     ipu_caps = std::move(caps);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline);
 }
 
 int make_record_vid_enc(GstElement *pipeline) {
@@ -94,8 +93,7 @@ int make_record_vid_enc(GstElement *pipeline) {
         return -1;
     }
     join_timeline_of(pipeline, PIPE_RECORD_VIDEO_ENC);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline);
 }
 
 int make_stream_vid_enc(GstElement *pipeline) {
@@ -124,8 +122,7 @@ int make_stream_vid_enc(GstElement *pipeline) {
         return -1;
     }
     join_timeline_of(pipeline, PIPE_STREAM_VID_ENC);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline);
 }
 
 int make_audio_enc(GstElement *pipeline) {
@@ -158,8 +155,7 @@ int make_audio_enc(GstElement *pipeline) {
         return -1;
     }
     audio_amp = std::move(amp);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline);
 }
 
 bool belongs_to(const GstRef<GstElement> &handle, GstElement *pipeline) {
@@ -168,11 +164,13 @@ bool belongs_to(const GstRef<GstElement> &handle, GstElement *pipeline) {
 
 pipe_bus_fd start_producer(int id, const char *name, int (*build)(GstElement *),
                            const char *failure) {
-    pipe_bus_fd result = start_pipe(id, name, build);
-    if (result.fd < 0 && is_created(id)) {
-        log_message(LOG_LEVEL_WARN, "%s", failure);
-    }
-    return result;
+    return start_pipe(id, name, [build, failure](GstElement *pipeline) {
+        int result = build(pipeline);
+        if (result != 0) {
+            log_message(LOG_LEVEL_WARN, "%s", failure);
+        }
+        return result;
+    });
 }
 
 }  // namespace

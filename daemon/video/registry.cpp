@@ -5,9 +5,11 @@
 #include <cstring>
 #include <vector>
 
+#include "core/event_aggregator.h"
 #include "core/log.h"
 #include "core/sysroot.h"
 #include "video/gst_handle.h"
+#include "video/http_restart.h"
 
 namespace {
 
@@ -35,6 +37,8 @@ bool eos_events[PIPE_COUNT];
 gint64 eos_deadline[PIPE_COUNT];
 // Fragments of the record pipe that were opened and not yet closed.
 int record_open_fragments = 0;
+// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing.
+bool closing = false;
 
 bool valid_id(int id) {
     return id >= 0 && id < PIPE_COUNT;
@@ -48,8 +52,10 @@ int set_pipe_state(int id, GstState state) {
     return gstvideo_set_state(pipes[id].get(), state);
 }
 
-void destroy_pipe(int id) {
-    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+// Empties the slot. The bus descriptor leaves the event aggregator before the bus is released:
+// once closed, its number can be handed to the next descriptor opened (another pipe's bus, a
+// client), which an entry left behind would then shadow.
+void release_pipe(int id) {
     GstElement *pipeline = pipes[id].get();
     if (gstvideo_set_state(pipeline, GST_STATE_NULL) != 0) {
         // A pipeline that cannot be queried is stopped all the same before it is released.
@@ -57,13 +63,28 @@ void destroy_pipe(int id) {
     }
     live_forget_pipeline(pipeline);
     encoders_forget_pipeline(pipeline);
+    if (id == PIPE_HTTP_STREAM) {
+        http_restart_forget();
+    }
+    ea_unregister_event(get_bus_filefd(buses[id].get()));
     buses[id].reset();
     pipes[id].reset();
+    eos_events[id] = false;
+}
+
+void destroy_pipe(int id) {
+    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+    release_pipe(id);
     if (id == PIPE_RECORD) {
         record_open_fragments = 0;
         media_record_ended();
     }
-    eos_events[id] = false;
+}
+
+void tear_down_overdue(int id) {
+    log_message(LOG_LEVEL_WARN, "Pipe %d did not deliver its end-of-stream in time, tearing it down",
+                id);
+    destroy_pipe(id);
 }
 
 // Tracks the record pipe's fragments so that the end of its last one can stand for an
@@ -91,17 +112,6 @@ void track_record_fragment(GstMessage *message) {
     }
 }
 
-void restart_pipe(int id) {
-    if (eos_events[id]) {
-        // Restarting would drop the end-of-stream and bring the pipe back to life.
-        log_message(LOG_LEVEL_DEBUG, "Pipe %d is ending, not restarted", id);
-        return;
-    }
-    set_pipe_state(id, GST_STATE_NULL);
-    join_timeline_of(pipes[id].get(), id);
-    set_pipe_state(id, GST_STATE_PLAYING);
-}
-
 int message_handle(GstMessage *message, int id) {
     GstObject *source = GST_MESSAGE_SRC(message);
     GText path(source ? gst_object_get_path_string(source) : g_strdup("(NULL)"));
@@ -125,12 +135,14 @@ int message_handle(GstMessage *message, int id) {
             }
             GErrorPtr error(raw_error);
             GText debug(raw_debug);
-            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(),
-                        error ? error->message : "(NULL)");
-            if (strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
-                log_message(LOG_LEVEL_INFO, "event detected");
-                restart_pipe(id);
+            const char *text = error ? error->message : "(NULL)";
+            if (id == PIPE_HTTP_STREAM && source &&
+                strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
+                // The upload's failures restart it, told in one line per restart.
+                http_restart_sink_failed(path.get(), text);
+                break;
             }
+            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(), text);
             if (debug) {
                 log_message(LOG_LEVEL_WARN, "%s", debug.get());
             }
@@ -189,12 +201,7 @@ int gstvideo_init(const gstvideo_configs &settings) {
 void gstvideo_destroy() {
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id]) {
-            gst_element_set_state(pipes[id].get(), GST_STATE_NULL);
-            live_forget_pipeline(pipes[id].get());
-            encoders_forget_pipeline(pipes[id].get());
-            buses[id].reset();
-            pipes[id].reset();
-            eos_events[id] = false;
+            release_pipe(id);
         }
     }
     if (gst_is_initialized()) {
@@ -303,15 +310,20 @@ void send_eos(int id) {
         return;
     }
     log_message(LOG_LEVEL_INFO, "Sending eos on pipe: %d", id);
-    // In a paused pipeline whose source is not live, the streaming thread waits in the sink
-    // for the pipeline to play again, and the end-of-stream would wait for it on the main
-    // thread for ever: such a pipeline plays again to end. (A paused live source waits
-    // without holding its stream, so the end-of-stream is queued and the deadline applies.)
     GstState current = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
-    GstStateChangeReturn state = gst_element_get_state(pipes[id].get(), &current, &pending, 0);
-    if (state != GST_STATE_CHANGE_NO_PREROLL &&
-        (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED)) {
+    gst_element_get_state(pipes[id].get(), &current, &pending, 0);
+    if (current == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) {
+        // Stopped (waiting for a restart): nothing flows that could carry an end, and there is
+        // nothing to finish.
+        destroy_pipe(id);
+        return;
+    }
+    // A paused pipeline plays again to end: held in PAUSED, a live source never hands on the
+    // end-of-stream (the recording would lose its index), and in one whose source is not live
+    // the streaming thread waits in the sink, so handing the end-of-stream over would wait for
+    // it on the main thread for ever.
+    if (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
     for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
@@ -383,6 +395,7 @@ int gstvideo_resume_all_pipes() {
 
 void gstvideo_stop_all_pipes() {
     log_message(LOG_LEVEL_INFO, "Requesting stop of all pipes..");
+    closing = true;
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id]) {
             send_eos(id);
@@ -405,7 +418,8 @@ int gstvideo_is_playing(int id) {
 
 int gstvideo_process_message(int id) {
     if (!valid_id(id) || !buses[id]) {
-        return 1;
+        // An entry of a batch whose pipe an earlier handler of the same batch ended.
+        return 0;
     }
     GstRef<GstMessage> message(gst_bus_pop(buses[id].get()));
     if (!message) {
@@ -414,17 +428,46 @@ int gstvideo_process_message(int id) {
     return message_handle(message.get(), id);
 }
 
-std::vector<pipe_bus_fd> gstvideo_check_eos_deadlines() {
-    std::vector<pipe_bus_fd> ended;
+std::vector<int> gstvideo_check_deadlines() {
+    std::vector<int> ended;
     gint64 now = g_get_monotonic_time();
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id] && eos_events[id] && now >= eos_deadline[id]) {
-            log_message(LOG_LEVEL_WARN,
-                        "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
-            int fd = get_bus_filefd(buses[id].get());
-            destroy_pipe(id);
-            ended.push_back({fd, id});
+            tear_down_overdue(id);
+            ended.push_back(id);
         }
     }
+    http_restart_when_due();
     return ended;
+}
+
+bool may_start(int id) {
+    if (closing) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d not started: the video is stopping", id);
+    }
+    return !closing;
+}
+
+void wait_for_end(int id) {
+    log_message(LOG_LEVEL_INFO, "Pipe %d is ending, waiting for its end", id);
+    while (pipes[id]) {
+        gint64 left = eos_deadline[id] - g_get_monotonic_time();
+        if (left <= 0) {
+            tear_down_overdue(id);
+            break;
+        }
+        GstRef<GstMessage> message(gst_bus_timed_pop(buses[id].get(), left * GST_USECOND));
+        if (message) {
+            message_handle(message.get(), id);
+        }
+    }
+}
+
+void discard_pipe(int id) {
+    log_message(LOG_LEVEL_WARN, "Pipe %d could not be started, removed", id);
+    release_pipe(id);
+}
+
+int start_playing(GstElement *pipeline) {
+    return gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ? -1 : 0;
 }

@@ -37,19 +37,42 @@ void send_eos(int id);
 // already runs gets its sound in step with its pictures. `pipeline` is (to be) pipe `id`.
 void join_timeline_of(GstElement *pipeline, int id);
 
-// The shape every start operation shares: the existing pipe's descriptor, or a new pipe made
-// by `build` (which returns 0 on success).
+// False, with a warning, once the video was asked to stop: nothing new is built then.
+bool may_start(int id);
+// Returns once pipe `id`, which is ending, has left its slot: by its end-of-stream (its bus is
+// read here meanwhile) or by its tear-down when its deadline passes first.
+void wait_for_end(int id);
+// Removes a pipe that could not be built or started.
+void discard_pipe(int id);
+// Sets a freshly built pipeline playing: 0, or -1 when it cannot get there (a sink that cannot
+// open its device or port).
+int start_playing(GstElement *pipeline);
+
+// The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
+// `build` (which returns 0 on success). A pipe that is ending is not handed out, since it is
+// about to go: the new one is built once it has gone. A pipe that could not be built is removed.
 template <typename Builder>
 pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
     pipe_bus_fd result{-1, id};
+    if (!may_start(id)) {
+        return result;
+    }
+    if (is_created(id) && eos_pending(id)) {
+        wait_for_end(id);
+    }
     if (is_created(id)) {
         result.fd = create_pipeline(id, name);
         return result;
     }
     int fd = create_pipeline(id, name);
-    if (fd >= 0 && build(pipeline_of(id)) == 0) {
-        result.fd = fd;
+    if (fd < 0) {
+        return result;
     }
+    if (build(pipeline_of(id)) != 0) {
+        discard_pipe(id);
+        return result;
+    }
+    result.fd = fd;
     return result;
 }
 
