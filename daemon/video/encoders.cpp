@@ -59,7 +59,7 @@ int make_vid_xformer(GstElement *pipeline) {
         return -1;
     }
     ipu_caps = std::move(caps);
-    return start_playing(pipeline);
+    return start_playing(pipeline, PIPE_TRANSFORMER);
 }
 
 int make_record_vid_enc(GstElement *pipeline) {
@@ -92,8 +92,7 @@ int make_record_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the record video enc.");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_RECORD_VIDEO_ENC);
-    return start_playing(pipeline);
+    return start_playing(pipeline, PIPE_RECORD_VIDEO_ENC);
 }
 
 int make_stream_vid_enc(GstElement *pipeline) {
@@ -121,8 +120,7 @@ int make_stream_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the stream video enc.");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_STREAM_VID_ENC);
-    return start_playing(pipeline);
+    return start_playing(pipeline, PIPE_STREAM_VID_ENC);
 }
 
 int make_audio_enc(GstElement *pipeline) {
@@ -155,7 +153,7 @@ int make_audio_enc(GstElement *pipeline) {
         return -1;
     }
     audio_amp = std::move(amp);
-    return start_playing(pipeline);
+    return start_playing(pipeline, PIPE_AUDIO_ENC);
 }
 
 bool belongs_to(const GstRef<GstElement> &handle, GstElement *pipeline) {

@@ -60,8 +60,8 @@ void http_restart_when_due() {
     }
     restart_due_us = 0;
     buffers_since_start = 0;
-    join_timeline_of(pipeline, PIPE_HTTP_STREAM);
-    if (gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (!join_timeline_of(pipeline, PIPE_HTTP_STREAM) ||
+        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         http_restart_sink_failed(GST_ELEMENT_NAME(pipeline), "could not start");
     }
 }

@@ -102,7 +102,7 @@ int make_record(GstElement *pipeline, int type, const char *location) {
             return -1;
         }
     }
-    if (start_playing(pipeline) != 0) {
+    if (start_playing(pipeline, PIPE_RECORD) != 0) {
         return -1;
     }
     g_usleep(kAfterBuildWaitUs);
@@ -154,8 +154,7 @@ int make_stream(GstElement *pipeline, int type, int port) {
         log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the stream mux.\n");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_TCP_STREAM);
-    if (start_playing(pipeline) != 0) {
+    if (start_playing(pipeline, PIPE_TCP_STREAM) != 0) {
         return -1;
     }
     g_usleep(kAfterBuildWaitUs);
@@ -184,9 +183,8 @@ int make_http_stream(GstElement *pipeline, const char *url) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the http streaming pipe");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_HTTP_STREAM);
     http_restart_track(sink.get());
-    return start_playing(pipeline);
+    return start_playing(pipeline, PIPE_HTTP_STREAM);
 }
 
 bool is_running(int id) {

@@ -22,6 +22,9 @@ const char *const kShortNames[PIPE_COUNT] = {
 // for ever (a live sink waiting for a first buffer that never comes); the main thread must
 // not.
 constexpr GstClockTime kStateQueryWait = 5 * GST_SECOND;
+// How long a start waits to learn whether a new pipeline reaches PLAYING; one that is slower
+// than that is taken as started.
+constexpr GstClockTime kStartWait = 3 * GST_SECOND;
 
 // How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
 // record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
@@ -246,7 +249,7 @@ int gstvideo_set_state(GstElement *element, GstState target) {
     return -1;
 }
 
-void join_timeline_of(GstElement *pipeline, int id) {
+bool join_timeline_of(GstElement *pipeline, int id) {
     int producer = -1;
     switch (id) {
         case PIPE_STREAM_VID_ENC:
@@ -263,18 +266,21 @@ void join_timeline_of(GstElement *pipeline, int id) {
             producer = configs.enc_type == 0 ? PIPE_AUDIO_ENC : -1;
             break;
         default:
-            return;
+            return true;
     }
     GstElement *reference = pipeline_of(producer);
     if (!reference) {
-        return;
+        return true;
     }
     GstRef<GstClock> clock(gst_pipeline_get_clock(GST_PIPELINE(reference)));
     gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock.get());
     // Going to PAUSED resets the start time; from there on the base time stays as set.
-    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        return false;
+    }
     gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
+    return true;
 }
 
 // Where the end-of-stream of a pipe enters, in order. A plain base source takes it on its
@@ -464,10 +470,28 @@ void wait_for_end(int id) {
 }
 
 void discard_pipe(int id) {
-    log_message(LOG_LEVEL_WARN, "Pipe %d could not be started, removed", id);
+    log_message(LOG_LEVEL_INFO, "Pipe %d removed", id);
     release_pipe(id);
 }
 
-int start_playing(GstElement *pipeline) {
-    return gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE ? -1 : 0;
+int start_playing(GstElement *pipeline, int id) {
+    GstStateChangeReturn result = GST_STATE_CHANGE_FAILURE;
+    if (join_timeline_of(pipeline, id)) {
+        result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
+    if (result == GST_STATE_CHANGE_ASYNC) {
+        result = gst_element_get_state(pipeline, nullptr, nullptr, kStartWait);
+    }
+    // Some sinks tell a failure to open (a port already taken) only by an error message and
+    // change state all the same, to play on without a device.
+    GstRef<GstBus> bus(gst_element_get_bus(pipeline));
+    GstRef<GstMessage> error(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    if (error) {
+        GError *raw_error = nullptr;
+        gst_message_parse_error(error.get(), &raw_error, nullptr);
+        GErrorPtr parsed(raw_error);
+        log_message(LOG_LEVEL_WARN, "from element %s: %s", GST_MESSAGE_SRC_NAME(error.get()),
+                    parsed ? parsed->message : "(NULL)");
+    }
+    return result == GST_STATE_CHANGE_FAILURE || error ? -1 : 0;
 }

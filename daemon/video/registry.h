@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/log.h"
 #include "video/gst_handle.h"
 #include "video/gstvideo.h"
 
@@ -35,7 +36,8 @@ void send_eos(int id);
 // audio encoder's sound: with video and audio, it plays in the audio encoder's timeline (whose
 // capture clock stays its own), so that a recording started while a stream's audio encoder
 // already runs gets its sound in step with its pictures. `pipeline` is (to be) pipe `id`.
-void join_timeline_of(GstElement *pipeline, int id);
+// False when the pipeline cannot even pause (a sink that cannot open its port).
+bool join_timeline_of(GstElement *pipeline, int id);
 
 // False, with a warning, once the video was asked to stop: nothing new is built then.
 bool may_start(int id);
@@ -44,9 +46,9 @@ bool may_start(int id);
 void wait_for_end(int id);
 // Removes a pipe that could not be built or started.
 void discard_pipe(int id);
-// Sets a freshly built pipeline playing: 0, or -1 when it cannot get there (a sink that cannot
-// open its device or port).
-int start_playing(GstElement *pipeline);
+// Sets a freshly built pipe `id` playing in its producer's timeline: 0, or -1 (with a warning)
+// when it cannot get there (a sink that cannot open its device or port).
+int start_playing(GstElement *pipeline, int id);
 
 // The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
 // `build` (which returns 0 on success). A pipe that is ending is not handed out, since it is
@@ -69,6 +71,7 @@ pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
         return result;
     }
     if (build(pipeline_of(id)) != 0) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d could not be started", id);
         discard_pipe(id);
         return result;
     }
