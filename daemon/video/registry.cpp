@@ -483,9 +483,13 @@ int start_playing(GstElement *pipeline, int id) {
         result = gst_element_get_state(pipeline, nullptr, nullptr, kStartWait);
     }
     // Some sinks tell a failure to open (a port already taken) only by an error message and
-    // change state all the same, to play on without a device.
-    GstRef<GstBus> bus(gst_element_get_bus(pipeline));
-    GstRef<GstMessage> error(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    // change state all the same, to play on without a device. The upload's failures are left
+    // to its restarts: its server may come back.
+    GstRef<GstMessage> error;
+    if (id != PIPE_HTTP_STREAM) {
+        GstRef<GstBus> bus(gst_element_get_bus(pipeline));
+        error.reset(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    }
     if (error) {
         GError *raw_error = nullptr;
         gst_message_parse_error(error.get(), &raw_error, nullptr);
