@@ -71,26 +71,27 @@ class StartWhileEnding(unittest.TestCase):
 
 
 class OverdueTogether(unittest.TestCase):
-    def test_the_splash_after_two_overdue_pipes_is_served(self):
-        with Daemon({"enc_type": 1, "record_max_len": 5}) as d:
-            # A display whose bus number lies above the record encoder's: the splash shown when
-            # both are torn down together takes the encoder's freed number.
-            self.assertEqual(d.request("c:kill_pipe:i:1"), "r:kill_pipe:n:")
+    def test_the_splash_after_overdue_pipes_is_served(self):
+        with Daemon({"enc_type": 1, "record_max_len": 5}) as d, \
+                Client(d.socket_path) as first, Client(d.socket_path) as second:
+            # Connections that stay open, so that descriptor numbers are handed out in order:
+            # a display made after the transformer, whose number the splash shown when both are
+            # torn down together then takes.
+            self.assertEqual(first.request("c:kill_pipe:i:1"), "r:kill_pipe:n:")
             self.assertTrue(wait_for_log(d, r"Splash Pipeline set to playing"))
-            self.assertEqual(d.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
+            self.assertEqual(first.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
             self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 6"))
-            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            self.assertEqual(d.request("c:create_pipe:i:1"), "r:create_pipe:n:")
-            hold_eos(d, "record-enc-ipsrc", "display-ipsrc")
+            self.assertEqual(first.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertEqual(first.request("c:create_pipe:i:1"), "r:create_pipe:n:")
+            hold_eos(d, "vid-xform-ipsrc", "record-enc-ipsrc", "display-ipsrc")
             mark = len(d.log())
-            with Client(d.socket_path) as first, Client(d.socket_path) as second:
-                first.sock.sendall(b"c:enable_record:i:0")
-                second.sock.sendall(b"c:kill_pipe:i:1")
-                self.assertEqual(first.sock.recv(100), b"r:enable_record:n:")
-                self.assertEqual(second.sock.recv(100), b"r:kill_pipe:n:")
+            first.sock.sendall(b"c:enable_record:i:0")
+            second.sock.sendall(b"c:kill_pipe:i:1")
+            self.assertEqual(first.sock.recv(100), b"r:enable_record:n:")
+            self.assertEqual(second.sock.recv(100), b"r:kill_pipe:n:")
             self.assertTrue(wait_for_log(d, r"Splash Pipeline set to playing", mark, timeout=15))
             mark = len(d.log())
-            self.assertEqual(d.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
+            self.assertEqual(first.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
             self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 6", mark, timeout=10))
             self.assertFalse(log_lines_after(d, mark, r"Pipe 6 did not deliver"))
             self.assertEqual(d.stop(), 0)
@@ -162,8 +163,8 @@ class UnreachableUploadServer(unittest.TestCase):
             time.sleep(7)
             restarts = log_lines_after(d, 0, r"event detected")
             # 1, 2 and 4 s apart: three or four within these seven seconds, each one line.
-            self.assertLessEqual(len(restarts), 4, restarts)
-            self.assertGreaterEqual(len(restarts), 2, restarts)
+            self.assertLessEqual(len(restarts), 4, restarts[-3:])
+            self.assertGreaterEqual(len(restarts), 2, restarts[-3:])
             self.assertEqual(len(log_lines_after(d, 0, r"http-sink")), len(restarts))
             self.assertEqual(d.request("c:enable_http_stream:i:0"), "r:enable_http_stream:n:")
             self.assertTrue(wait_for(lambda: not media_pipes(d), timeout=10))
