@@ -304,9 +304,10 @@ int stop_consumer(int consumer) {
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
     return start_consumer(PIPE_RECORD, kRecordEntries, [location](int type) {
-        pipe_bus_fd started = start_pipe(
-            PIPE_RECORD, "record-pipe",
-            [type, location](GstElement *pipeline) { return make_record(pipeline, type, location); });
+        pipe_bus_fd started =
+            start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
+                return make_record(pipeline, type, location);
+            });
         // Set once a pipe ending before it has gone, so that its end flushes its own folder.
         if (started.fd >= 0) {
             record_file = location;

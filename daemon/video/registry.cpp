@@ -85,8 +85,8 @@ void destroy_pipe(int id) {
 }
 
 void tear_down_overdue(int id) {
-    log_message(LOG_LEVEL_WARN, "Pipe %d did not deliver its end-of-stream in time, tearing it down",
-                id);
+    log_message(LOG_LEVEL_WARN,
+                "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
     destroy_pipe(id);
 }
 
