@@ -1,6 +1,5 @@
 #include "control/media_commands.h"
 
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <optional>
@@ -49,7 +48,9 @@ bool first_fragment_exists(const std::string &location) {
 // The split sink's location pattern of a new recording. One started within the same second as
 // the one before it would take its name and overwrite its files: it waits for the next second.
 std::optional<std::string> record_location(const std::string &folder, const char *prefix) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+    constexpr useconds_t kPollUs = 50000;
+    constexpr int kPolls = 25;  // a little over a second
+    for (int poll = 0; poll < kPolls; ++poll) {
         std::optional<std::string> timestamp = get_timestamp_string();
         if (!timestamp) {
             return std::nullopt;
@@ -58,9 +59,7 @@ std::optional<std::string> record_location(const std::string &folder, const char
         if (!first_fragment_exists(location)) {
             return location;
         }
-        timeval now{};
-        gettimeofday(&now, nullptr);
-        usleep(static_cast<useconds_t>(1000000 - now.tv_usec));
+        usleep(kPollUs);
     }
     return std::nullopt;
 }

@@ -242,6 +242,19 @@ void stop_unused_producers(int leaving) {
     }
 }
 
+// After a failed start of `consumer`: removes the producers the start built that no other
+// consumer listens to. Their buses were never registered, and they carried nothing yet: they
+// are removed, not drained.
+void remove_new_producers(int consumer, const std::vector<int> &producers,
+                          const std::array<bool, PIPE_COUNT> &ran_before) {
+    std::array<bool, PIPE_COUNT> in_use = producers_in_use(consumer);
+    for (int producer : producers) {
+        if (is_created(producer) && !ran_before[producer] && !in_use[producer]) {
+            discard_pipe(producer);
+        }
+    }
+}
+
 // Starts the producers the consumer needs with the current encoding type, then the consumer
 // itself (`start` makes or finds it): their bus descriptors in build order, padded with zero
 // entries to `size`. None when a pipe cannot be made; the producers this start built are then
@@ -257,7 +270,7 @@ std::optional<std::vector<pipe_bus_fd>> start_consumer(int consumer, size_t size
     if (producers.empty() || !may_start(consumer)) {
         return std::nullopt;
     }
-    bool ran_before[PIPE_COUNT] = {};
+    std::array<bool, PIPE_COUNT> ran_before{};
     for (int producer : producers) {
         ran_before[producer] = is_running(producer);
     }
@@ -275,18 +288,12 @@ std::optional<std::vector<pipe_bus_fd>> start_consumer(int consumer, size_t size
         entries[next] = start(type);
         failed = entries[next].fd < 0;
     }
-    if (!failed) {
-        consumer_type[consumer] = type;
-        return entries;
+    if (failed) {
+        remove_new_producers(consumer, producers, ran_before);
+        return std::nullopt;
     }
-    std::array<bool, PIPE_COUNT> in_use = producers_in_use(consumer);
-    // Their buses were never registered: they are removed, not drained.
-    for (int producer : producers) {
-        if (is_created(producer) && !ran_before[producer] && !in_use[producer]) {
-            discard_pipe(producer);
-        }
-    }
-    return std::nullopt;
+    consumer_type[consumer] = type;
+    return entries;
 }
 
 int stop_consumer(int consumer) {
@@ -308,7 +315,7 @@ std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *locati
             start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
                 return make_record(pipeline, type, location);
             });
-        // Set once a pipe ending before it has gone, so that its end flushes its own folder.
+        // Taken only now: a recording that was still ending has flushed its own folder.
         if (started.fd >= 0) {
             record_file = location;
         }
