@@ -47,6 +47,12 @@ bool valid_id(int id) {
     return id >= 0 && id < PIPE_COUNT;
 }
 
+// The shared encoders and the transformer, which feed the record and stream pipes.
+bool is_producer(int id) {
+    return id == PIPE_TRANSFORMER || id == PIPE_RECORD_VIDEO_ENC || id == PIPE_STREAM_VID_ENC ||
+           id == PIPE_AUDIO_ENC;
+}
+
 gint64 eos_timeout(int id) {
     return id == PIPE_RECORD ? kRecordEosTimeoutUs : kEosTimeoutUs;
 }
@@ -319,17 +325,20 @@ void send_eos(int id) {
     GstState current = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
     gst_element_get_state(pipes[id].get(), &current, &pending, 0);
-    if (current == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) {
-        // Stopped (waiting for a restart): nothing flows that could carry an end, and there is
-        // nothing to finish.
+    bool paused = current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED;
+    if ((current == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) ||
+        (paused && is_producer(id))) {
+        // Stopped (waiting for a restart), nothing flows that could carry an end. A paused
+        // producer has nothing to finish, and playing again it would hand pictures held since
+        // the pause to consumers that are ending, out of their time order.
         destroy_pipe(id);
         return;
     }
-    // A paused pipeline plays again to end: held in PAUSED, a live source never hands on the
-    // end-of-stream (the recording would lose its index), and in one whose source is not live
-    // the streaming thread waits in the sink, so handing the end-of-stream over would wait for
-    // it on the main thread for ever.
-    if (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED) {
+    // Any other paused pipeline plays again to end: held in PAUSED, a live source never hands
+    // on the end-of-stream (the recording would lose its index), and in one whose source is
+    // not live the streaming thread waits in the sink, so handing the end-of-stream over would
+    // wait for it on the main thread for ever.
+    if (paused) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
     for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
