@@ -23,12 +23,21 @@ int find_slot(int fd) {
 }  // namespace
 
 int ea_register_event(int fd, int type, uintptr_t data) {
-    if (registered_events >= EA_MAX_EVENTS) {
-        return 1;
-    }
     int existing = find_slot(fd);
     if (existing >= 0) {
-        return user_events[existing].type == type ? 0 : 1;
+        ea_event &held = user_events[existing];
+        if (held.type != type || held.data != data) {
+            // The caller holds this descriptor open, so the entry of that number is left over
+            // from a descriptor that was closed and never unregistered: it is replaced.
+            log_message(LOG_LEVEL_WARN, "Replaced stale entry of fd: %d, type: %d, with type: %d",
+                        fd, held.type, type);
+            held = ea_event{data, type, fd};
+            poll_events[existing] = pollfd{fd, POLLIN, 0};
+        }
+        return 0;
+    }
+    if (registered_events >= EA_MAX_EVENTS) {
+        return 1;
     }
     user_events[registered_events] = ea_event{data, type, fd, 0};
     poll_events[registered_events] = pollfd{fd, POLLIN, 0};

@@ -23,8 +23,9 @@ struct ea_event {
     short revents;  // in a ready list: what poll reported (POLLIN, POLLOUT, POLLHUP, ...)
 };
 
-// 0 when registered (or already registered with the same type); 1 when the table is full or
-// the descriptor is registered with another type.
+// 0 when registered; 1 when the table is full. A descriptor registered again with the same
+// type and data keeps its entry; with another type or data, the entry held for that number is
+// left over from a closed descriptor and is replaced (with a warning).
 int ea_register_event(int fd, int type, uintptr_t data);
 // 0, or -1 when the descriptor is not registered. The last entry moves into the freed slot.
 int ea_unregister_event(int fd);

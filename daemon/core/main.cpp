@@ -309,10 +309,8 @@ void dispatch(const ea_event &event) {
             kbd_handle_input();
             break;
         case EA_PIPE_BUS:
+            // An ended pipe's bus has already left the aggregator.
             if (gstvideo_process_message(static_cast<int>(event.data)) != 0) {
-                if (ea_unregister_event(event.fd) != 0) {
-                    log_message(LOG_LEVEL_ERROR, "failed to unregister gst bus descriptor");
-                }
                 pipe_ended(static_cast<int>(event.data));
             }
             break;
@@ -349,11 +347,8 @@ void run_event_loop() {
             dispatch(ready[index]);
         }
         write_back_config();
-        // A pipe torn down because its end-of-stream never came may never have had its bus
-        // registered, so a failed unregistration is expected here.
-        for (const pipe_bus_fd &ended : gstvideo_check_eos_deadlines()) {
-            ea_unregister_event(ended.fd);
-            pipe_ended(ended.pipe);
+        for (int pipe : gstvideo_check_deadlines()) {
+            pipe_ended(pipe);
         }
         if (exit_flag && gstvideo_are_pipes_closed()) {
             running = 0;
