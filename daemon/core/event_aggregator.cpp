@@ -31,7 +31,7 @@ int ea_register_event(int fd, int type, uintptr_t data) {
             // from a descriptor that was closed and never unregistered: it is replaced.
             log_message(LOG_LEVEL_WARN, "Replaced stale entry of fd: %d, type: %d, with type: %d",
                         fd, held.type, type);
-            held = ea_event{data, type, fd};
+            held = ea_event{data, type, fd, 0};
             poll_events[existing] = pollfd{fd, POLLIN, 0};
         }
         return 0;
