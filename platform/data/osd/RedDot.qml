@@ -2,8 +2,8 @@
 import QtQuick 2.9
 
 Rectangle {
-    width: 10
-    height: 10
+    width: 8
+    height: 8
     radius: width / 2
     color: "#ff0000"
     antialiasing: true
