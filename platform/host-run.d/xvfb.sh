@@ -25,3 +25,9 @@ if [ -z "${MRVDC_OVERLAY_DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
     export MRVDC_OVERLAY_DISPLAY
     unset xvfb_pid xvfb_display
 fi
+# Sanitizer runs unwind the stack on every allocation, and Mesa's llvmpipe allocates while LLVM's
+# JIT holds the unwinder's lock (registering the unwind tables of new code): the process locks
+# itself up. softpipe draws the same overlay without a JIT.
+if [ -n "${ASAN_OPTIONS:-}" ] && [ -z "${GALLIUM_DRIVER:-}" ]; then
+    export GALLIUM_DRIVER=softpipe
+fi

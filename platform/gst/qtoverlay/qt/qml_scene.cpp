@@ -228,11 +228,14 @@ void QmlScene::Renderer::apply(const std::string &text) {
     }
 }
 
+// `renderer_` is only touched on the GUI thread, by tasks that run in the order they were
+// queued: made, then given attributes, then released.
 QmlScene::QmlScene(const std::string &document, Listener listener) {
     QString path = QString::fromStdString(document);
-    gui_thread::run([&] { renderer_ = std::make_unique<Renderer>(path, std::move(listener)); });
-    Renderer *renderer = renderer_.get();
-    gui_thread::post([renderer] { renderer->load(); });
+    gui_thread::post([this, path, listener = std::move(listener)] {
+        renderer_ = std::make_unique<Renderer>(path, listener);
+        renderer_->load();
+    });
 }
 
 QmlScene::~QmlScene() {
@@ -240,6 +243,5 @@ QmlScene::~QmlScene() {
 }
 
 void QmlScene::set_attribute(const std::string &text) {
-    Renderer *renderer = renderer_.get();
-    gui_thread::post([renderer, text] { renderer->apply(text); });
+    gui_thread::post([this, text] { renderer_->apply(text); });
 }

@@ -17,7 +17,7 @@ public:
         std::function<void(const std::string &)> warning;
     };
 
-    // Starts loading `document`; returns without waiting for it.
+    // Loads `document` on the GUI thread; returns without waiting for it.
     QmlScene(const std::string &document, Listener listener);
     // Waits until the GUI thread has let go of the scene: no listener call follows.
     ~QmlScene();
@@ -30,5 +30,5 @@ public:
     class Renderer;
 
 private:
-    std::unique_ptr<Renderer> renderer_;  // lives on the GUI thread
+    std::unique_ptr<Renderer> renderer_;  // made, used and released on the GUI thread
 };
