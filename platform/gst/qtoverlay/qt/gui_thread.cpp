@@ -18,12 +18,10 @@ namespace {
 
 struct GuiThread {
     std::mutex lock;
-    bool started = false;
-    std::thread thread;
-    QGuiApplication *app = nullptr;  // made on `thread`, kept until the process ends
+    QGuiApplication *app = nullptr;  // made on the GUI thread, kept until the process ends
 };
 
-// Never destroyed: an exit handler stops the thread, and tasks may be posted until then.
+// Never destroyed: tasks may be posted until the process ends.
 GuiThread &gui() {
     static auto *instance = new GuiThread;
     return *instance;
@@ -81,15 +79,13 @@ void thread_main(std::promise<QGuiApplication *> started) {
 QGuiApplication *started_app() {
     GuiThread &g = gui();
     std::lock_guard<std::mutex> hold(g.lock);
-    if (!g.started) {
+    if (!g.app) {
         std::promise<QGuiApplication *> started;
         std::future<QGuiApplication *> app = started.get_future();
-        g.thread = std::thread(thread_main, std::move(started));
-        g.app = app.get();
         // Detached and never stopped: it outlives every scene (each is released on it when its
         // element stops), and then only waits for events until the process ends.
-        g.thread.detach();
-        g.started = true;
+        std::thread(thread_main, std::move(started)).detach();
+        g.app = app.get();
     }
     return g.app;
 }
