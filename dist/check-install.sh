@@ -11,6 +11,8 @@ fail=0
 problem() { echo "check-install: $*" >&2; fail=1; }
 
 rm -rf "$work"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
 DESTDIR="$work/usr-root" cmake --install "$build" --prefix /usr >/dev/null
 root=$work/usr-root
 

@@ -11,7 +11,9 @@ fail=0
 problem() { echo "check-package: $*" >&2; fail=1; }
 
 rm -rf "$work"
-mkdir -p "$work/control"
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+mkdir "$work/control"
 dpkg-deb -x "$deb" "$work/root"
 dpkg-deb -e "$deb" "$work/control"
 root=$work/root
