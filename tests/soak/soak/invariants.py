@@ -1,0 +1,212 @@
+"""What must hold whatever happens: a daemon that answers, pipes that serve someone, a
+configuration file that is whole and true, media that play, no leaks, clean exits."""
+import glob
+import os
+import re
+import subprocess
+import time
+
+from media import MediaInfo, decodes
+
+from .clients import ask
+from .requests import REPLY, parse_settings
+
+PIPELINES = {
+    "src-pipe": 0, "display-pipe": 1, "record-videnc-pipe": 2, "audenc-pipe": 3,
+    "stream-pipe": 4, "record-pipe": 5, "splash-pipe": 6, "http-stream-pipe": 7,
+    "vidtransformer-pipe": 8, "stream-videnc-pipe": 9,
+}
+# A producer pipe runs only while one of its consumers does.
+CONSUMERS = {8: {2, 9}, 2: {5}, 9: {4, 7}, 3: {4, 5}}
+IDLE_PIPES = {0, 1}
+SANITIZER_REPORTS = re.compile(
+    r"ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: UndefinedBehavior")
+LIVENESS_TIMEOUT = 1.0
+EXIT_TIMEOUT = 5.0
+
+
+class Violation(Exception):
+    pass
+
+
+class DaemonLog:
+    """The daemon's output, read from where the last reader stopped."""
+
+    def __init__(self, path):
+        self.path = path
+        self.offset = 0
+
+    def mark(self):
+        self.offset = os.path.getsize(self.path) if os.path.exists(self.path) else 0
+        return self.offset
+
+    def since(self, offset):
+        with open(self.path, "rb") as log:
+            log.seek(offset)
+            return log.read().decode(errors="replace")
+
+    def tail(self, count=40):
+        with open(self.path, "rb") as log:
+            log.seek(max(0, os.path.getsize(self.path) - 200000))
+            return "\n".join(log.read().decode(errors="replace").splitlines()[-count:])
+
+
+def check_alive(daemon):
+    if daemon.proc.poll() is not None:
+        raise Violation(f"the daemon died (status {daemon.proc.returncode})")
+    reply, took = ask(daemon.socket_path, b"c:get_lum:n:", LIVENESS_TIMEOUT)
+    if reply is None or not re.fullmatch(rb"r:get_lum:s:\d+", reply):
+        raise Violation(f"get_lum not answered within {LIVENESS_TIMEOUT} s "
+                        f"(reply {reply!r} after {took:.2f} s)")
+
+
+def running_pipes(daemon, log):
+    """The pipe identifiers the daemon's pipeline dump lists."""
+    offset = log.mark()
+    reply, took = ask(daemon.socket_path, b"c:pipeline_state:n:", 30)
+    if reply is None or not reply.startswith(b"r:pipeline_state:n:"):
+        raise Violation(f"pipeline_state not answered (reply {reply!r} after {took:.2f} s)")
+    names = re.findall(r"\[INFO\]: -- Bin -- \[([^\]]+)\]", log.since(offset))
+    return {PIPELINES[name] for name in names if name in PIPELINES}
+
+
+def orphans(pipes):
+    return {p for p, consumers in CONSUMERS.items() if p in pipes and not pipes & consumers}
+
+
+def check_consumers(daemon, log, grace):
+    """Producers without a consumer may only be on their way out: they must be gone within
+    `grace` seconds (the end-of-stream deadline)."""
+    deadline = time.monotonic() + grace
+    pipes = running_pipes(daemon, log)
+    while orphans(pipes):
+        if time.monotonic() > deadline:
+            raise Violation(f"pipes {sorted(orphans(pipes))} run without a consumer "
+                            f"(running: {sorted(pipes)})")
+        time.sleep(1)
+        pipes = running_pipes(daemon, log)
+    return pipes
+
+
+def check_config(daemon, keys, timeout=3.0):
+    """The configuration file is whole, parses, and says what print_config says."""
+    deadline = time.monotonic() + timeout
+    while True:
+        reply, _ = ask(daemon.socket_path, b"c:print_config:n:", 5)
+        match = REPLY.match(reply or b"")
+        if not match or match.group(1) != b"r":
+            raise Violation(f"print_config not answered (reply {reply!r})")
+        printed = parse_settings(match.group(4).decode(errors="replace"))
+        with open(daemon.path("/etc/mrvdc.conf")) as conf:
+            stored = parse_settings(conf.read())
+        problem = None
+        if set(stored) != keys:
+            problem = f"configuration file keys differ: missing {sorted(keys - set(stored))}, " \
+                      f"extra {sorted(set(stored) - keys)}"
+        elif stored != printed:
+            diff = {k: (stored.get(k), printed.get(k)) for k in keys
+                    if stored.get(k) != printed.get(k)}
+            problem = f"configuration file differs from print_config: {diff}"
+        if problem is None:
+            return
+        if time.monotonic() > deadline:
+            raise Violation(problem)
+        time.sleep(0.2)
+
+
+def open_descriptors(pid):
+    return len(os.listdir(f"/proc/{pid}/fd"))
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+
+
+def check_exit(daemon, log, offset, sanitizer):
+    """After SIGTERM: status 0 within five seconds, "Goodbye", no sanitizer report."""
+    try:
+        status = daemon.proc.wait(EXIT_TIMEOUT)
+    except subprocess.TimeoutExpired:
+        daemon.kill()
+        raise Violation(f"the daemon did not exit within {EXIT_TIMEOUT} s of SIGTERM")
+    finally:
+        daemon.output.close()
+    text = log.since(offset)
+    if sanitizer:
+        check_sanitizer(text)
+    if status != 0:
+        raise Violation(f"the daemon exited with status {status} after SIGTERM")
+    if "Goodbye" not in text:
+        raise Violation("the daemon did not log \"Goodbye\" before exiting")
+
+
+def check_sanitizer(text):
+    found = SANITIZER_REPORTS.search(text)
+    if found:
+        start = max(0, found.start() - 200)
+        raise Violation("sanitizer report:\n" + text[start:start + 4000])
+
+
+class MediaChecker:
+    """Plays every finished recording fragment and decodes every snapshot once."""
+
+    def __init__(self, media_path):
+        self.media_path = media_path
+        self.checked = set()
+        self.fragments = 0
+        self.snapshots = 0
+        # enc_type in force, by local-time text of each change ("%Y%m%d%H%M%S").
+        self.types = []
+
+    def enc_type_changed(self, enc_type):
+        self.types.append((time.strftime("%Y%m%d%H%M%S"), enc_type))
+
+    def _type_at(self, stamp):
+        earlier = [t for when, t in self.types if when < stamp]
+        same_second = {t for when, t in self.types if when == stamp}
+        if same_second:
+            return None  # changed within that second: either may hold
+        return earlier[-1] if earlier else None
+
+    def check(self):
+        """Checks what is new in the media folder; returns the paths checked."""
+        done = []
+        for path in sorted(glob.glob(os.path.join(self.media_path, "video", "*.mp4"))):
+            if path not in self.checked:
+                self.checked.add(path)  # a fault is reported once
+                self.fragments += 1
+                done.append(path)
+                self._check_fragment(path)
+        for path in sorted(glob.glob(os.path.join(self.media_path, "image", "*.jpeg"))):
+            if path not in self.checked:
+                self.checked.add(path)
+                self.snapshots += 1
+                done.append(path)
+                if not decodes(path, "jpegdec"):
+                    raise Violation(f"snapshot {path} does not decode")
+        return done
+
+    def _check_fragment(self, path):
+        name = os.path.basename(path)
+        info = MediaInfo(path)
+        if not info.ok or not info.duration:
+            raise Violation(f"fragment {name} does not play:\n{info.text[-2000:]}")
+        stamp = re.search(r"_(\d{14})_\d+\.mp4$", name)
+        if name.startswith("audio_"):
+            wanted = (False, True)
+        else:
+            enc_type = self._type_at(stamp.group(1)) if stamp else None
+            wanted = (True, {0: True, 1: False}.get(enc_type))
+        found = (bool(info.video), bool(info.audio))
+        if found[0] != wanted[0] or (wanted[1] is not None and found[1] != wanted[1]):
+            raise Violation(f"fragment {name} has tracks video={found[0]} audio={found[1]}, "
+                            f"its type wants video={wanted[0]} audio={wanted[1]}")
+
+    def forget(self, paths):
+        for path in paths:
+            try:
+                os.remove(path)
+            except FileNotFoundError:
+                pass
+            self.checked.discard(path)
