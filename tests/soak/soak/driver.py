@@ -26,6 +26,9 @@ REPLY_TIMEOUT = 10.0  # no command may keep its client waiting longer than this
 EOS_GRACE = 15.0  # the longest a pipe may take to end after its end-of-stream was sent
 MAX_VIOLATIONS = 10
 RSS_GROWTH = 1.2
+# Memory is measured first after this much random activity: GStreamer's plug-ins, pools and the
+# allocator's arenas fill up in that time and then stay.
+MEMORY_WARM_UP = 40.0
 
 
 class SoakDaemon(Daemon):
@@ -95,6 +98,8 @@ class Soak:
             self.buttons = None
         self.started_at = time.monotonic()
         self.baseline = None
+        self.memory_baseline = None
+        self.consumers = invariants.ConsumerWatch(EOS_GRACE)
         self.note_enc_type()
         if self.config_keys is None:
             reply, _ = ask(self.daemon.socket_path, b"c:print_config:n:", 5)
@@ -123,7 +128,7 @@ class Soak:
             self.request(b"c:" + command.encode())
         deadline = time.monotonic() + 2 * EOS_GRACE
         while True:
-            pipes = invariants.check_consumers(self.daemon, self.log, EOS_GRACE)
+            pipes = invariants.running_pipes(self.daemon, self.log)
             if pipes == invariants.IDLE_PIPES:
                 break
             if time.monotonic() > deadline:
@@ -141,14 +146,18 @@ class Soak:
         return invariants.open_descriptors(pid), invariants.resident_kib(pid), pipes
 
     def check_resources(self):
+        """Descriptors against the idle daemon after its warm-up; memory against the idle
+        daemon after a while of random activity (not under the sanitizers, whose quarantine
+        keeps freed memory)."""
         if self.baseline is None:
             return
         descriptors, resident, _ = self.quiesce()
-        start_descriptors, start_resident, _ = self.baseline
+        start_descriptors = self.baseline[0]
         if descriptors > start_descriptors:
             raise Violation(f"descriptors grew from {start_descriptors} to {descriptors}:\n" +
                             "\n".join(self.descriptor_targets()))
-        if not self.sanitizer and resident > start_resident * RSS_GROWTH:
+        start_resident = self.memory_baseline
+        if start_resident and not self.sanitizer and resident > start_resident * RSS_GROWTH:
             raise Violation(f"resident memory grew from {start_resident} KiB to {resident} KiB")
 
     def descriptor_targets(self):
@@ -209,18 +218,27 @@ class Soak:
                 reply = connection.reply(REPLY_TIMEOUT)
             except OSError as error:
                 self.pool.drop(slot)
+                self.check_died()
                 raise Violation(f"request {data[:80]!r} failed: {error}")
         self.stats["commands"] += 1
         if reply is None:
+            if slot is not None:
+                self.pool.drop(slot)  # its late reply must not pass for the next one
             raise Violation(f"no reply to {data[:80]!r} within {REPLY_TIMEOUT} s")
         if reply == b"":
             if slot is not None:
                 self.pool.drop(slot)
+            self.check_died()
             raise Violation(f"the daemon hung up on {data[:80]!r}")
         problem = check_reply(data, reply)
         if problem:
             raise Violation(f"{problem}: {data[:80]!r} -> {reply[:200]!r}")
         return reply
+
+    def check_died(self):
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            status = self.daemon.proc.wait(0.5)
+            raise Violation(f"the daemon died (status {status})")
 
     def act_command(self):
         command, data = random_request(self.rng)
@@ -346,7 +364,6 @@ class Soak:
             self.daemon.kill()
 
     def periodic_checks(self, now):
-        self.env.tick()
         if self.resume_video_at and now >= self.resume_video_at:
             self.resume_video_at = None
             self.request(b"c:resume_video:n:")
@@ -359,7 +376,10 @@ class Soak:
                 raise
         if now >= self.next_pipes:
             self.next_pipes = now + 5.0
-            invariants.check_consumers(self.daemon, self.log, EOS_GRACE)
+            self.consumers.check(invariants.running_pipes(self.daemon, self.log))
+        if self.memory_baseline is None and now - self.started_at >= MEMORY_WARM_UP:
+            self.memory_baseline = self.quiesce()[1]
+            self.trace(f"memory after warm-up: {self.memory_baseline} KiB")
         if self.setters >= 6:
             self.setters = 0
             invariants.check_config(self.daemon, self.config_keys)
@@ -430,7 +450,9 @@ def parse_args(argv):
 def main(argv=None):
     args = parse_args(sys.argv[1:] if argv is None else argv)
     print(f"soak: seed {args.seed}", flush=True)
-    # SIGTERM ends the soak like ^C: everything it started is stopped on the way out.
+    # SIGTERM ends the soak like ^C (which a shell's background job ignores unless told):
+    # everything it started is stopped on the way out.
+    signal.signal(signal.SIGINT, signal.default_int_handler)
     signal.signal(signal.SIGTERM, signal.default_int_handler)
     soak = None
     with contextlib.ExitStack() as stack:

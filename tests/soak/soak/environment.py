@@ -7,7 +7,7 @@ import signal
 import socket
 import subprocess
 import tempfile
-import time
+import threading
 
 from harness import wait_for
 from media import SmallFs, UploadServer
@@ -25,7 +25,7 @@ class Redis:
         self.socket_path = socket_path
         self.dir = tempfile.mkdtemp(prefix="mrvdc-soak-redis-")
         self.proc = None
-        self.frozen_until = None
+        self.thaw_timer = None
 
     def start(self):
         if self.proc is None:
@@ -43,14 +43,19 @@ class Redis:
             self.proc = None
 
     def freeze(self, seconds):
-        if self.proc is not None and self.frozen_until is None:
+        """Stops the server for `seconds`; it goes on by itself (also while the soak waits for
+        a daemon that waits for the server)."""
+        if self.proc is not None and not (self.thaw_timer and self.thaw_timer.is_alive()):
             self.proc.send_signal(signal.SIGSTOP)
-            self.frozen_until = time.monotonic() + seconds
+            self.thaw_timer = threading.Timer(seconds, self.proc.send_signal, [signal.SIGCONT])
+            self.thaw_timer.start()
 
-    def thaw(self, when=None):
-        if self.frozen_until is not None and (when is None or when >= self.frozen_until):
+    def thaw(self):
+        if self.thaw_timer is not None:
+            self.thaw_timer.cancel()
+            self.thaw_timer = None
+        if self.proc is not None:
             self.proc.send_signal(signal.SIGCONT)
-            self.frozen_until = None
 
     def close(self):
         self.stop()
@@ -186,10 +191,6 @@ class Environment:
     def start(self):
         self.redis.start()
         self.uploads.up()
-
-    def tick(self):
-        """Ends what was meant to last only a few seconds."""
-        self.redis.thaw(time.monotonic())
 
     def change(self, rng):
         """One random change; returns its description."""

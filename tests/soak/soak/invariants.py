@@ -74,18 +74,25 @@ def orphans(pipes):
     return {p for p, consumers in CONSUMERS.items() if p in pipes and not pipes & consumers}
 
 
-def check_consumers(daemon, log, grace):
-    """Producers without a consumer may only be on their way out: they must be gone within
-    `grace` seconds (the end-of-stream deadline)."""
-    deadline = time.monotonic() + grace
-    pipes = running_pipes(daemon, log)
-    while orphans(pipes):
-        if time.monotonic() > deadline:
-            raise Violation(f"pipes {sorted(orphans(pipes))} run without a consumer "
-                            f"(running: {sorted(pipes)})")
-        time.sleep(1)
-        pipes = running_pipes(daemon, log)
-    return pipes
+class ConsumerWatch:
+    """Producers without a consumer may only be on their way out: each must be gone within
+    `grace` seconds (the end-of-stream deadline) of being seen so. Each is reported once."""
+
+    def __init__(self, grace):
+        self.grace = grace
+        self.first_seen = {}
+        self.reported = set()
+
+    def check(self, pipes):
+        now = time.monotonic()
+        lonely = orphans(pipes)
+        self.first_seen = {p: self.first_seen.get(p, now) for p in lonely}
+        self.reported &= lonely
+        late = {p for p in lonely if now - self.first_seen[p] > self.grace} - self.reported
+        if late:
+            self.reported |= late
+            raise Violation(f"pipes {sorted(late)} run without a consumer for more than "
+                            f"{self.grace:.0f} s (running: {sorted(pipes)})")
 
 
 def check_config(daemon, keys, timeout=3.0):
