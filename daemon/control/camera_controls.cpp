@@ -125,18 +125,17 @@ int ac_exec_luminance_cmd(int index) {
     if (index < 0 || index >= LUM_VALUE_SIZE) {
         return 1;
     }
-    ac_store_setting(global_config.luminance, index);
     if (is_hdmi_connected()) {
         log_message(LOG_LEVEL_WARN, "HDMI connected - skip oled command");
-        return 0;
+    } else if (!disable_non_video) {
+        // The stored index is what the panel shows: a value it refuses is not kept, so it is
+        // neither written back nor the base of the next pol step.
+        if (int result = uoled_set_lum(lum_values[index])) {
+            return result;
+        }
+        ov_brigthness_icon(static_cast<unsigned>(index));
     }
-    if (disable_non_video) {
-        return 0;
-    }
-    if (int result = uoled_set_lum(lum_values[index])) {
-        return result;
-    }
-    ov_brigthness_icon(static_cast<unsigned>(index));
+    ac_store_setting(global_config.luminance, index);
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include "control/device_state.h"
 
+#include <cmath>
+
 #include "config/config.h"
 #include "core/daemon_state.h"
 #include "core/log.h"
@@ -54,6 +56,15 @@ void check_range(const char *key, int &setting, int count, int fallback) {
     }
 }
 
+// The file accepts "nan" and "inf" as numbers; none of them is a place or an opacity.
+void check_finite(const char *key, double &setting, double fallback) {
+    if (!std::isfinite(setting)) {
+        log_message(LOG_LEVEL_WARN, "Setting %s=%f is not a finite number, using %.2f", key,
+                    setting, fallback);
+        setting = fallback;
+    }
+}
+
 }  // namespace
 
 void ac_check_settings() {
@@ -65,4 +76,7 @@ void ac_check_settings() {
                 defaults.reticle_color);
     check_range("nuc_type", global_config.nuc_type, NUC_TYPE_COUNT, defaults.nuc_type);
     check_range("enc_type", global_config.enc_type, ENC_TYPE_COUNT, defaults.enc_type);
+    check_finite("origin_x", global_config.origin_x, defaults.origin_x);
+    check_finite("origin_y", global_config.origin_y, defaults.origin_y);
+    check_finite("reticle_opacity", global_config.reticle_opacity, defaults.reticle_opacity);
 }

@@ -39,5 +39,6 @@ int ac_store_setting(double &setting, double value);
 const reticle_src &ac_current_reticle();
 
 // Settings that index a table or select a mode fall back to their defaults, with a warning,
-// when the configuration file holds a value outside their range.
+// when the configuration file holds a value outside their range; so do the reticle's numbers
+// when they are not finite.
 void ac_check_settings();

@@ -1,9 +1,11 @@
 #include "control/keyboard.h"
 
 #include <fcntl.h>
+#include <linux/input.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 
 #include "control/camera_controls.h"
 #include "core/event_aggregator.h"
@@ -14,17 +16,15 @@ int kbd_fd = -1;
 
 namespace {
 
-constexpr uint16_t kEventKey = 1;  // EV_KEY
-
 struct key_binding {
     uint16_t code;
     int key;
 };
 
 const key_binding kKeyMap[] = {
-    {158, KBD_KEY_NUC},   // KEY_BACK
-    {172, KBD_KEY_ZOOM},  // KEY_HOMEPAGE
-    {139, KBD_KEY_POL},   // KEY_MENU
+    {KEY_BACK, KBD_KEY_NUC},
+    {KEY_HOMEPAGE, KBD_KEY_ZOOM},
+    {KEY_MENU, KBD_KEY_POL},
 };
 
 // Set by kbd_read when the device reported end-of-file or a hard error: it is gone.
@@ -43,13 +43,15 @@ int kbd_read(kbd_event *event) {
     if (kbd_file_desc < 0) {
         return 1;
     }
-    kbd_input_record record{};
+    // The running kernel's record: 16 bytes on the sight's 32-bit kernel, 24 on a 64-bit one.
+    // evdev refuses reads shorter than one record.
+    input_event record{};
     ssize_t count = read(kbd_file_desc, &record, sizeof(record));
     if (count <= 0) {
         device_gone = count == 0 || (errno != EAGAIN && errno != EINTR);
         return 1;
     }
-    if (count != static_cast<ssize_t>(sizeof(record)) || record.type != kEventKey) {
+    if (count != static_cast<ssize_t>(sizeof(record)) || record.type != EV_KEY) {
         return 1;
     }
     event->released = record.value <= 0 ? 1 : 0;
@@ -89,8 +91,10 @@ void kbd_close() {
 void kbd_handle_input() {
     kbd_event event{};
     if (kbd_read(&event) == 0) {
+        // A button must never stop the sight (and cut a recording): a failed action is
+        // reported, and the next press tries again.
         if (process_kbd_event(&event) != 0) {
-            log_message(LOG_LEVEL_ERROR, "failed to process kbd input");
+            log_message(LOG_LEVEL_WARN, "failed to process kbd input");
         }
         return;
     }

@@ -14,17 +14,18 @@ constexpr const char *kPower = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_p
 constexpr const char *kPattern = "/sys/bus/i2c/drivers/mxc_uoled_i2c/0-0024/attr_pattern";
 constexpr int kMaxLuminance = 240;
 
+// Recordings and streams must not stop for the eyepiece: a panel that is missing or refuses
+// a value is reported and the caller decides what to keep.
 int write_attribute(const char *attribute, int value, const char *what) {
     std::string path = sysroot_path(attribute);
     int result = write_full_file(path.c_str(), std::to_string(value).c_str());
     if (result == 1) {
         // No such attribute: the panel driver is not there at all.
-        log_message(LOG_LEVEL_ERROR, "Failed to write %s to %s", what, path.c_str());
+        log_message(LOG_LEVEL_WARN, "Failed to write %s to %s", what, path.c_str());
         return -1;
     }
     if (result != 0) {
-        // The driver refused the value (a failed panel command). Recordings and streams must
-        // not stop for that: report it and go on.
+        // The driver refused the value (a failed panel command).
         log_message(LOG_LEVEL_WARN, "Panel refused %s %d at %s", what, value, path.c_str());
         return -1;
     }

@@ -1,8 +1,10 @@
 // The daemon's side of the micro-OLED panel: decimal text written to the attribute files of
-// the panel driver's I2C device. A failed write ends the process.
+// the panel driver's I2C device. Each returns 0, or -1 after a warning when the attribute is
+// missing or the driver refused the value; the daemon keeps running either way.
 #pragma once
 
-// Panel luminance 0..240: 0, or the process ends.
+// Panel luminance 0..240; a value outside that range is a programming error that ends the
+// process.
 int uoled_set_lum(int luminance);
 int uoled_active(int active);
 int uoled_power(int power);

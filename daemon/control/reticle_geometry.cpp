@@ -63,8 +63,14 @@ point ac_calc_image_coords(int zoom) {
     return size;
 }
 
-void ac_update_reticle_origin(double x, double y) {
+int ac_update_reticle_origin(double x, double y) {
+    // NaN or infinity would reach the overlay as text it cannot parse, aim the core at a
+    // saturated point and be saved in the configuration.
+    if (!std::isfinite(x) || !std::isfinite(y)) {
+        return 1;
+    }
     global_config.origin_x = x;
     global_config.origin_y = y;
     update_conf_file = 1;
+    return 0;
 }

@@ -18,4 +18,5 @@ void ac_calc_origin(int zoom, point *reticle, point *fine, point *red_dot, doubl
 // The selected reticle image's size at `zoom`.
 point ac_calc_image_coords(int zoom);
 // Stores a new reticle origin (display pixels); it takes effect at the next zoom or PIP step.
-void ac_update_reticle_origin(double x, double y);
+// 0, or 1 with nothing stored when a coordinate is not a finite number.
+int ac_update_reticle_origin(double x, double y);

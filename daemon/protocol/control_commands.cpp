@@ -48,8 +48,7 @@ int user_cmd_set_origin(char *data, std::optional<std::string> &out) {
         out = INVALID_ARGUMENT_COUNT;
         return 1;
     }
-    ac_update_reticle_origin(leading_double((*args)[0]), leading_double((*args)[1]));
-    return 0;
+    return ac_update_reticle_origin(leading_double((*args)[0]), leading_double((*args)[1]));
 }
 
 int user_cmd_set_reticle_src(char *data, std::optional<std::string> &) {

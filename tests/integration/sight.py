@@ -56,9 +56,14 @@ def inject_mrvac_failure(daemon, rule):
         fail.write(rule + "\n")
 
 
+# The kernel's input event in native layout: a time stamp of two longs, type, code and value.
+# 16 bytes on the sight's 32-bit kernel, 24 on a 64-bit one, as the daemon built here reads it.
+INPUT_EVENT = "@llHHi"
+
+
 def input_record(ev_type, code, value):
-    """One input event of the sight's 32-bit kernel: 16 bytes."""
-    return struct.pack("=iiHHi", 0, 0, ev_type, code, value)
+    """One input event as the daemon's build reads it."""
+    return struct.pack(INPUT_EVENT, 0, 0, ev_type, code, value)
 
 
 def key_records(code, repeats=0):
