@@ -70,6 +70,9 @@ class Soak:
         self.env = stack.enter_context(contextlib.closing(
             Environment(self.daemon, self.media, tcp_port, http_port)))
         self.log = DaemonLog(self.daemon.output_path)
+        self.probe = invariants.LivenessProbe(self.daemon.socket_path)
+        self.probe.start()
+        stack.callback(self.probe.stop)
         self.checker = invariants.MediaChecker(self.media.path)
         self.pool = None
         self.viewer = None
@@ -89,6 +92,7 @@ class Soak:
     def start_daemon(self):
         self.log.mark()
         self.daemon.start()
+        self.probe.resume()
         self.pool = ClientPool(self.daemon.socket_path)
         try:
             self.buttons = os.open(self.daemon.path("/dev/input/event1"),
@@ -172,6 +176,7 @@ class Soak:
         """SIGTERM at whatever moment this is, and the checks of a clean exit."""
         self.close_clients()
         self.close_buttons()
+        self.probe.pause()
         offset = self.log.mark()
         self.daemon.proc.send_signal(signal.SIGTERM)
         self.stats["restarts"] += 1
@@ -345,18 +350,20 @@ class Soak:
               flush=True)
         with contextlib.suppress(OSError):
             print("--- end of the daemon's log:\n" + self.log.tail() + "\n---", flush=True)
+        if self.daemon.proc.poll() is None and "not answered" in str(error):
+            self.wait_for_answer()
         if self.daemon.proc.poll() is not None:
+            self.probe.pause()
             self.daemon.output.close()
             self.close_clients()
             self.close_buttons()
             self.start_daemon()
 
-    def recover(self):
-        """After a missed answer: waits for the daemon to answer again, or replaces it."""
+    def wait_for_answer(self):
+        """After a silence: waits for the daemon to answer again, or replaces it."""
         deadline = time.monotonic() + 60
         while self.daemon.proc.poll() is None and time.monotonic() < deadline:
-            reply, _ = ask(self.daemon.socket_path, b"c:get_lum:n:", 1.0)
-            if reply:
+            if ask(self.daemon.socket_path, b"c:get_lum:n:", 1.0)[0]:
                 return
             time.sleep(0.5)
         if self.daemon.proc.poll() is None:
@@ -367,13 +374,7 @@ class Soak:
         if self.resume_video_at and now >= self.resume_video_at:
             self.resume_video_at = None
             self.request(b"c:resume_video:n:")
-        if now >= self.next_alive:
-            self.next_alive = now + 1.0
-            try:
-                invariants.check_alive(self.daemon)
-            except Violation:
-                self.recover()
-                raise
+        self.probe.check(self.daemon)
         if now >= self.next_pipes:
             self.next_pipes = now + 5.0
             self.consumers.check(invariants.running_pipes(self.daemon, self.log))
@@ -392,7 +393,7 @@ class Soak:
         deadline = self.began + self.args.seconds
         self.env.start()
         self.start_daemon()
-        self.next_alive = self.next_pipes = 0
+        self.next_pipes = 0
         self.next_restart = self.began + self.args.seconds * self.rng.uniform(0.3, 0.6)
         while self.stats["steps"] < self.args.steps and time.monotonic() < deadline:
             try:
@@ -424,7 +425,8 @@ class Soak:
         s = self.stats
         return (f"soak: seed {self.args.seed}, {s['steps']} steps in {seconds:.0f} s, "
                 f"{s['commands']} commands ({s['commands'] / max(seconds, 1):.1f}/s), "
-                f"{s['restarts']} restarts, {self.env.changes} environment changes, "
+                f"{s['restarts']} restarts, {self.probe.checks} liveness checks (slowest "
+                f"{self.probe.slowest:.2f} s), {self.env.changes} environment changes, "
                 f"{s['button_events']} button events, {self.checker.fragments} fragments and "
                 f"{self.checker.snapshots} snapshots checked, "
                 f"{len(self.violations)} violations{' (sanitizer build)' if self.sanitizer else ''}")

@@ -4,6 +4,7 @@ import glob
 import os
 import re
 import subprocess
+import threading
 import time
 
 from media import MediaInfo, decodes
@@ -51,13 +52,60 @@ class DaemonLog:
             return "\n".join(log.read().decode(errors="replace").splitlines()[-count:])
 
 
-def check_alive(daemon):
-    if daemon.proc.poll() is not None:
-        raise Violation(f"the daemon died (status {daemon.proc.returncode})")
-    reply, took = ask(daemon.socket_path, b"c:get_lum:n:", LIVENESS_TIMEOUT)
-    if reply is None or not re.fullmatch(rb"r:get_lum:s:\d+", reply):
-        raise Violation(f"get_lum not answered within {LIVENESS_TIMEOUT} s "
-                        f"(reply {reply!r} after {took:.2f} s)")
+class LivenessProbe(threading.Thread):
+    """Asks "get_lum" once a second on a connection of its own, whatever the soak is doing,
+    so a command that holds the daemon's only thread shows as the silence it causes. One miss
+    is reported per silence: it rearms once the daemon answers again."""
+
+    def __init__(self, socket_path):
+        super().__init__(daemon=True)
+        self.socket_path = socket_path
+        self.enabled = threading.Event()
+        self.finished = threading.Event()
+        self.lock = threading.Lock()
+        self.misses = []
+        self.slowest = 0.0
+        self.checks = 0
+
+    def run(self):
+        armed = True
+        while not self.finished.wait(1.0):
+            if not self.enabled.is_set():
+                armed = True
+                continue
+            reply, took = ask(self.socket_path, b"c:get_lum:n:", LIVENESS_TIMEOUT)
+            answered = reply is not None and re.fullmatch(rb"r:get_lum:s:\d+", reply)
+            if not self.enabled.is_set():
+                continue  # stopped on purpose meanwhile
+            with self.lock:
+                self.checks += 1
+                if answered:
+                    self.slowest = max(self.slowest, took)
+                    armed = True
+                elif armed:
+                    armed = False
+                    self.misses.append(f"get_lum not answered within {LIVENESS_TIMEOUT} s "
+                                       f"(reply {reply!r} after {took:.2f} s) at "
+                                       f"{time.strftime('%H:%M:%S')}")
+
+    def pause(self):
+        self.enabled.clear()
+        time.sleep(0.1)  # let a probe under way notice
+
+    def resume(self):
+        self.enabled.set()
+
+    def stop(self):
+        self.finished.set()
+        self.join(5)
+
+    def check(self, daemon):
+        if daemon.proc.poll() is not None:
+            raise Violation(f"the daemon died (status {daemon.proc.returncode})")
+        with self.lock:
+            misses, self.misses = self.misses, []
+        if misses:
+            raise Violation("; ".join(misses))
 
 
 def running_pipes(daemon, log):
