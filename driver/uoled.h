@@ -188,6 +188,8 @@ int oled_set_offset(struct oled_data *data, int x, int y);
 int oled_set_video_format(struct oled_data *data, int format);
 int set_video_format_arr(int format);
 int oled_set_video_format_to_all(int format);
+void oled_install_format_hook(void);
+void oled_withdraw_format_hook(void);
 int oled_set_screen_crop(struct oled_data *data, int x, int y);
 int oled_set_pattern_type(struct i2c_client *client, int kind);
 int oled_get_pattern_type(struct i2c_client *client);

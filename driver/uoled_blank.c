@@ -8,6 +8,7 @@
  * here: the panel shifts the picture itself from the settings carried in
  * the video input block.
  */
+#include <linux/compiler.h>
 #include <linux/console.h>
 #include <linux/delay.h>
 #include <linux/fb.h>
@@ -42,6 +43,9 @@ static void oled_fb_blank(struct fb_info *fbi, int level)
 
 int start_blank(struct fb_info *fbi, struct oled_data *data)
 {
+	/* Writable at any time: read once, so the wait is the one tested */
+	int delay_ms = READ_ONCE(blank_delay_ms);
+
 	if (data->blank_gpio > 0) {
 		gpio_set_value(data->blank_gpio, data->blank_active);
 	} else if (fbi) {
@@ -51,9 +55,9 @@ int start_blank(struct fb_info *fbi, struct oled_data *data)
 			 "failed to perform blank procedure for oled");
 		return -1;
 	}
-	/* The parameter is writable: a negative delay must not spin for ever */
-	if (blank_delay_ms > 0)
-		mdelay(blank_delay_ms);
+	/* A negative delay must not spin for ever */
+	if (delay_ms > 0)
+		mdelay(delay_ms);
 	return 0;
 }
 

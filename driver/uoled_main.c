@@ -5,7 +5,8 @@
  * Up to two panels are bound at a time, each in one slot of oled_data_arr.
  * Probe powers the panel, runs its start-up sequence, publishes its
  * attribute files and installs the format hook in the display driver's
- * oled_vm.  Unload withdraws that hook before the module's code goes away.
+ * oled_vm.  Unload withdraws that hook before the module's code goes away
+ * and releases the GPIO lines that both displays share.
  */
 #include <linux/errno.h>
 #include <linux/gpio.h>
@@ -54,10 +55,42 @@ static int oled_named_gpio(struct device_node *np, const char *prop,
 }
 #endif
 
-/* Find, and request unless a display already did, one named GPIO line */
+static bool oled_gpio_requestable(int gpio)
+{
+	return gpio >= 0 && gpio <= OLED_GPIO_MAX;
+}
+
+/*
+ * A shared line is requested for the module, not for the display that found
+ * it first: it must outlive that display's unbinding while the other one
+ * still drives it.  A display's own line belongs to its device.
+ */
+static int oled_request_gpio(struct device *dev, bool shared, int gpio,
+			     int level, const char *name)
+{
+	unsigned long flags = level ? GPIOF_OUT_INIT_HIGH : GPIOF_OUT_INIT_LOW;
+
+	if (shared)
+		return gpio_request_one(gpio, flags, name);
+	return devm_gpio_request_one(dev, gpio, flags, name);
+}
+
+/* At unload, once no display is bound */
+static void oled_free_shared_gpio(int *shared_gpio, int *shared_active)
+{
+	if (oled_gpio_requestable(*shared_gpio))
+		gpio_free(*shared_gpio);
+	*shared_gpio = -1;
+	*shared_active = 1;
+}
+
+/*
+ * Find, and request unless a display already did, one named GPIO line,
+ * driven at once to its active level when start_active, else to the other.
+ */
 static void oled_get_gpio(struct device *dev, const char *name,
-			  int *shared_gpio, int *shared_active,
-			  int *gpio, int *active)
+			  bool start_active, int *shared_gpio,
+			  int *shared_active, int *gpio, int *active)
 {
 	struct device_node *np = dev->of_node;
 	bool shared = false;
@@ -84,10 +117,10 @@ static void oled_get_gpio(struct device *dev, const char *name,
 		return;
 	}
 
-	if (*gpio < 0 || *gpio > OLED_GPIO_MAX)
+	if (!oled_gpio_requestable(*gpio))
 		return;
-	if (devm_gpio_request_one(dev, *gpio, *active ? GPIOF_OUT_INIT_HIGH :
-				  GPIOF_OUT_INIT_LOW, name)) {
+	if (oled_request_gpio(dev, shared, *gpio,
+			      start_active ? *active : !*active, name)) {
 		dev_err(dev, "failed to request %d as %s\n", *gpio, name);
 		*gpio = -1;
 		/* The other display must not drive a line nobody requested */
@@ -186,10 +219,11 @@ static int mxc_uoled_i2c_probe(struct i2c_client *client,
 	oled_read_dev_id(data);
 	get_offset_from_input(data);
 
-	oled_get_gpio(dev, "blank-gpios", &global_blank_gpio,
+	/* Picture shown until a blanked operation hides it; power on */
+	oled_get_gpio(dev, "blank-gpios", false, &global_blank_gpio,
 		      &global_blank_gpio_active_state,
 		      &data->blank_gpio, &data->blank_active);
-	oled_get_gpio(dev, "pwon-gpios", &global_power_gpio,
+	oled_get_gpio(dev, "pwon-gpios", true, &global_power_gpio,
 		      &global_power_gpio_active_state,
 		      &data->pwon_gpio, &data->pwon_active);
 
@@ -207,8 +241,7 @@ static int mxc_uoled_i2c_probe(struct i2c_client *client,
 
 	oled_sysfs_create(data);
 
-	if (!oled_vm.set_video_format)
-		oled_vm.set_video_format = oled_set_video_format_to_all;
+	oled_install_format_hook();
 out:
 	mutex_unlock(&oled_lock);
 	return ret;
@@ -221,7 +254,7 @@ static int mxc_uoled_i2c_remove(struct i2c_client *client)
 	/* Removing the files waits for attribute operations still running */
 	oled_sysfs_remove(data);
 
-	/* The format hook walks the slots under the lock */
+	/* The format work walks the slots under the lock */
 	mutex_lock(&oled_lock);
 	if (data == &oled_data_arr[0])
 		oled_data_taken[0] = 0;
@@ -302,12 +335,13 @@ static int __init mxc_uoled_i2c_init(void)
 
 static void __exit mxc_uoled_i2c_exit(void)
 {
-	/* The display driver must not call into code that is going away */
-	mutex_lock(&oled_lock);
-	if (oled_vm.set_video_format == oled_set_video_format_to_all)
-		oled_vm.set_video_format = NULL;
-	mutex_unlock(&oled_lock);
+	/* No display is left to probe, so nothing installs the hook again */
 	i2c_del_driver(&mxc_uoled_i2c_driver);
+	oled_withdraw_format_hook();
+	oled_free_shared_gpio(&global_blank_gpio,
+			      &global_blank_gpio_active_state);
+	oled_free_shared_gpio(&global_power_gpio,
+			      &global_power_gpio_active_state);
 }
 
 module_init(mxc_uoled_i2c_init);

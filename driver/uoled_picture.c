@@ -4,14 +4,18 @@
  *
  * Luminance (with gamma compensation below the gamma limit), temperature,
  * RGB correction, the video input block (format, test pattern, offsets),
- * the crop window and the test-pattern kind.  Every operation expects
- * oled_lock to be held and caches in the display's record only what the
- * panel accepted, so that attribute shows need no bus access.
+ * the crop window, the test-pattern kind and the display driver's format
+ * hook.  Every operation except the hook expects oled_lock to be held and
+ * caches in the display's record only what the panel accepted, so that
+ * attribute shows need no bus access.
  */
+#include <linux/compiler.h>
+#include <linux/console.h>
 #include <linux/delay.h>
 #include <linux/errno.h>
 #include <linux/i2c.h>
 #include <linux/string.h>
+#include <linux/workqueue.h>
 
 #include "uoled.h"
 
@@ -247,20 +251,68 @@ int set_video_format_arr(int format)
 }
 
 /*
- * Called by the display driver when its video format changes.  It takes
- * oled_lock so that its commands cannot interleave with an attribute's.
+ * The format hook runs in the display driver's context, typically under
+ * console_lock in its mode-setting or blank path, and even inside this
+ * module's own blanking.  Taking oled_lock there would deadlock, so the hook
+ * only records the format; a work item applies it to the panels under
+ * oled_lock.  A later format replaces one not yet applied.
  */
-int oled_set_video_format_to_all(int format)
+static int oled_hook_format;
+
+static void oled_video_format_work(struct work_struct *work)
 {
-	int slot, ret = 0;
+	int format = READ_ONCE(oled_hook_format);
+	int slot;
 
 	mutex_lock(&oled_lock);
-	for (slot = 0; slot < OLED_MAX_DISPLAYS && !ret; slot++)
-		if (oled_data_taken[slot] &&
-		    oled_set_video_format(&oled_data_arr[slot], format))
-			ret = -1;
+	for (slot = 0; slot < OLED_MAX_DISPLAYS; slot++) {
+		struct oled_data *data = &oled_data_arr[slot];
+
+		if (!oled_data_taken[slot])
+			continue;
+		if (oled_set_video_format(data, format)) {
+			dev_err(&data->client->dev,
+				"%s Failed to set OLED video format %d\n",
+				__func__, format);
+			break;
+		}
+	}
 	mutex_unlock(&oled_lock);
-	return ret;
+}
+
+static DECLARE_WORK(oled_format_work, oled_video_format_work);
+
+/* The hook: never sleeps and takes no lock; -1 for an unknown format */
+int oled_set_video_format_to_all(int format)
+{
+	if (oled_format_code(format) < 0)
+		return -1;
+	WRITE_ONCE(oled_hook_format, format);
+	schedule_work(&oled_format_work);
+	return 0;
+}
+
+/* The display driver reads and calls the hook slot under console_lock */
+void oled_install_format_hook(void)
+{
+	console_lock();
+	if (!oled_vm.set_video_format)
+		oled_vm.set_video_format = oled_set_video_format_to_all;
+	console_unlock();
+}
+
+/*
+ * Once the slot is cleared under console_lock no call of the hook is left
+ * running, and none can queue the work again: cancelling it then leaves no
+ * code of the module to run.  Called without oled_lock, which the work takes.
+ */
+void oled_withdraw_format_hook(void)
+{
+	console_lock();
+	if (oled_vm.set_video_format == oled_set_video_format_to_all)
+		oled_vm.set_video_format = NULL;
+	console_unlock();
+	cancel_work_sync(&oled_format_work);
 }
 
 int oled_set_screen_crop(struct oled_data *data, int x, int y)

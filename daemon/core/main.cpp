@@ -25,6 +25,7 @@
 #include "core/control_socket.h"
 #include "core/daemon_state.h"
 #include "core/event_aggregator.h"
+#include "core/fault_hooks.h"
 #include "core/files.h"
 #include "core/log.h"
 #include "core/memory.h"
@@ -159,6 +160,9 @@ void block_stop_signals() {
     sigemptyset(&stop_signals);
     sigaddset(&stop_signals, SIGINT);
     sigaddset(&stop_signals, SIGTERM);
+    if (kFaultHooks) {
+        sigaddset(&stop_signals, SIGUSR2);
+    }
     sigprocmask(SIG_SETMASK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
     signal_fd.reset(signalfd(-1, &stop_signals, 0));
@@ -268,6 +272,9 @@ void process_timer() {
 }
 
 void process_signal(int signal_number) {
+    if (kFaultHooks && signal_number == SIGUSR2) {
+        log_message(LOG_LEVEL_ERROR, "fatal error injected");
+    }
     syslog(LOG_INFO, "Caught signal %d\n", signal_number);
     exit_flag = 1;
     log_message(LOG_LEVEL_INFO, "stopping daemon ...");

@@ -3,6 +3,8 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -20,11 +22,25 @@ constexpr gulong kAfterBuildWaitUs = 200000;
 constexpr size_t kRecordEntries = 5;
 constexpr size_t kStreamEntries = 5;
 constexpr size_t kHttpEntries = 4;
+// The muxer keeps a playable index at the head of each fragment, rewritten this often, in room
+// reserved for this many times the fragment length (at least kMinReservedIndex): a fragment
+// about to outgrow it is closed early and the recording goes on in the next.
+constexpr int64_t kIndexUpdatePeriod = GST_SECOND;
+constexpr int64_t kReservedIndexFactor = 2;
+constexpr int64_t kMinReservedIndex = 20 * GST_SECOND;
 
 // Consumer branches running, counted when built and when asked to stop.
 int media_branches = 0;
 // Location pattern of the current recording, kept for the flush after its end.
 std::optional<std::string> record_file;
+
+void make_crash_safe(GstElement *muxer, GstElement *split_sink) {
+    int64_t reserved =
+        std::max(kReservedIndexFactor * video_settings().record_max_len, kMinReservedIndex);
+    set_int(muxer, "reserved-max-duration", reserved);
+    set_int(muxer, "reserved-moov-update-period", kIndexUpdatePeriod);
+    set_bool(split_sink, "use-robust-muxing", true);
+}
 
 GstRef<GstElement> make_consumer_source(const char *name, const char *listen_to) {
     GstRef<GstElement> source = make_element("interpipesrc", name);
@@ -70,6 +86,9 @@ int make_record(GstElement *pipeline, int type, const char *location) {
     set_object(vid_filesink.get(), "sink", rec_sink.get());
     set_string(vid_filesink.get(), "location", location);
     set_object(vid_filesink.get(), "muxer", rec_mux.get());
+    if (crash_safe_recording()) {
+        make_crash_safe(rec_mux.get(), vid_filesink.get());
+    }
     add_all(pipeline, {vid_filesink.get()});
 
     if (type != 2) {
@@ -255,6 +274,11 @@ int destroy_media_pipe(int type, int pipe) {
 }
 
 }  // namespace
+
+bool crash_safe_recording() {
+    static const bool plain = getenv("MRVDC_PLAIN_RECORDING") != nullptr;
+    return !plain;
+}
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
     std::vector<pipe_bus_fd> entries(kRecordEntries, pipe_bus_fd{0, 0});

@@ -7,6 +7,7 @@
 
 #include "core/log.h"
 #include "core/sysroot.h"
+#include "video/fragment_sync.h"
 #include "video/gst_handle.h"
 
 namespace {
@@ -61,6 +62,7 @@ void destroy_pipe(int id) {
     pipes[id].reset();
     if (id == PIPE_RECORD) {
         record_open_fragments = 0;
+        fragment_sync_stop();
         media_record_ended();
     }
     eos_events[id] = false;
@@ -75,6 +77,10 @@ void track_record_fragment(GstMessage *message) {
     }
     if (gst_structure_has_name(structure, "splitmuxsink-fragment-opened")) {
         ++record_open_fragments;
+        const gchar *location = gst_structure_get_string(structure, "location");
+        if (location && crash_safe_recording()) {
+            fragment_sync_follow(location);
+        }
         if (eos_events[PIPE_RECORD]) {
             eos_deadline[PIPE_RECORD] = g_get_monotonic_time() + kRecordEosTimeoutUs;
         }

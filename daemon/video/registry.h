@@ -57,6 +57,10 @@ pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
 // inside that pipeline.
 void live_forget_pipeline(GstElement *pipeline);
 void encoders_forget_pipeline(GstElement *pipeline);
+// Whether recordings survive a crash or a power cut: each fragment keeps a playable index at
+// its head and its data is synced while it grows. Unless MRVDC_PLAIN_RECORDING is set (the
+// benchmarks' baseline: the index is written when a fragment closes, nothing synced before).
+bool crash_safe_recording();
 // Run after the record pipe has left its slot: flushes the recording's folder.
 void media_record_ended();
 

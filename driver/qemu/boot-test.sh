@@ -3,7 +3,7 @@
 # the fake bus against the pinned Debian headers, packs them with busybox and
 # init.sh into an initramfs, boots the pinned Debian kernel under qemu and
 # passes only when init.sh reports success and the console shows no Oops,
-# BUG or WARNING.
+# BUG, WARNING, hung task or lock-order report.
 #
 #   boot-test.sh DRIVER_SOURCE_DIR WORK_DIR
 set -euo pipefail
@@ -38,7 +38,7 @@ chmod +x "$work/root/init"
 console=$work/console.log
 start=$(date +%s)
 set +e
-timeout 300 qemu-system-x86_64 -machine pc -cpu max -m 256M -smp 1 \
+timeout 300 qemu-system-x86_64 -machine pc -cpu max -m 256M -smp 2 \
     -nographic -no-reboot -monitor none \
     -kernel "$vmlinuz" -initrd "$work/initramfs.gz" \
     -append "console=ttyS0 rdinit=/init panic=-1 oops=panic quiet" \
@@ -48,7 +48,8 @@ set -e
 echo "qemu exited with $status after $(( $(date +%s) - start )) s"
 
 grep 'uoled-qemu: ' "$console" || true
-bad=$(grep -E 'Oops|BUG|WARNING' "$console" || true)
+bad=$(grep -E 'Oops|BUG|WARNING|blocked for more than|possible (circular|recursive) locking' \
+    "$console" || true)
 if [ -n "$bad" ]; then
     echo "kernel reported problems:"; echo "$bad"
     echo "--- console"; cat "$console"

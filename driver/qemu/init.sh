@@ -1,8 +1,9 @@
 #!/bin/busybox sh
 # /init of the boot test's initramfs: loads oled_vm_host, the fake bus and
 # uoledmod, binds the panel at 0-0024, drives its attributes through sysfs
-# as the daemon and an operator would, unloads everything and powers off.
-# The host side passes only on the pass line.
+# as the daemon and an operator would, then from two processes at once while
+# the display driver changes its format, unloads during those changes and
+# powers off.  The host side passes only on the pass line.
 
 /bin/busybox mkdir -p /proc /sys /dev /tmp
 /bin/busybox --install -s /bin
@@ -33,6 +34,70 @@ fail() {
 check() {
 	[ "$2" = "$3" ] || fail "$1: got '$2', expected '$3'"
 	echo "uoled-qemu: ok: $1"
+}
+
+# start_job NAME COMMAND...: runs COMMAND in the background; its status
+# lands in /tmp/NAME.rc
+start_job() {
+	name=$1
+	shift
+	rm -f /tmp/$name.rc
+	( "$@"; echo $? > /tmp/$name.rc ) &
+}
+
+# await_jobs SECONDS NAME...: every job must end within SECONDS in all and
+# succeed; one still running by then is hung, most likely on a lock
+await_jobs() {
+	left=$1
+	shift
+	for name in "$@"; do
+		while [ ! -s /tmp/$name.rc ]; do
+			if [ $left -le 0 ]; then
+				echo w > /proc/sysrq-trigger
+				fail "$name still running: deadlock?"
+			fi
+			sleep 1
+			left=$((left - 1))
+		done
+		[ "$(cat /tmp/$name.rc)" = 0 ] || fail "$name failed"
+	done
+}
+
+store_luminances() {
+	for v in $(seq 100 115); do
+		echo $v > $D/attr_luminance || return 1
+	done
+}
+
+store_offsets() {
+	for v in $(seq 1 10); do
+		echo $v,-$v > $D/attr_screen_offsets || return 1
+		echo $((v % 2)) > $D/attr_display_on || return 1
+	done
+}
+
+# mode changes of the display driver, each calling the hook, until stopped
+change_formats() {
+	n=0
+	while [ ! -e /tmp/stop ] && [ $n -lt 20000 ]; do
+		echo $((n % 3)) > $VM/video_format || return 1
+		n=$((n + 1))
+	done
+}
+
+# the panel's format code once the last format change reached it
+await_format() {
+	want=$(echo 0x01 0x10 0x12 | cut -d' ' -f$(($(cat $VM/video_format) + 1)))
+	left=20
+	while [ "$(cat $PANEL/format)" != "$want" ] && [ $left -gt 0 ]; do
+		sleep 1
+		left=$((left - 1))
+	done
+	check "$1" "$(cat $PANEL/format)" "$want"
+}
+
+panel_errors() {
+	dmesg | grep -cE 'timed out while in poll|fail to (read|write)|Failed to'
 }
 
 refused() {
@@ -83,7 +148,7 @@ refused "register without 0x" $D/attr_register_8 5a
 
 echo 2 > $VM/video_format || fail "format change"
 check "hook result" "$(cat $VM/hook_result)" 0
-check "format reached the panel" "$(cat $PANEL/format)" 0x12
+await_format "format reached the panel"
 check "format shown" "$(cat $D/attr_video_format)" 2
 
 # what the daemon writes: the number alone, no newline
@@ -91,8 +156,35 @@ printf 75 > $D/attr_luminance || fail "daemon luminance refused"
 check "daemon luminance on the panel" "$(cat $PANEL/luminance)" 75
 check "daemon luminance read back" "$(cat $D/attr_luminance)" 75
 
+# Two writers and the display driver's mode changes at once, blanked through
+# the framebuffer whose blank operation calls the hook as well.  A lock-order
+# fault between oled_lock and console_lock hangs here; the wait is bounded.
+echo 2 > /sys/module/uoledmod/parameters/blank_delay_ms
+echo 1 > $VM/hook_on_blank
+blanks=$(cat $VM/fb_blanks)
+errors=$(panel_errors)
+rm -f /tmp/stop
+start_job formats change_formats
+start_job luminances store_luminances
+start_job offsets store_offsets
+await_jobs 120 luminances offsets
+touch /tmp/stop
+await_jobs 30 formats
+check "last luminance" "$(cat $PANEL/luminance)" 115
+check "last offsets" "$(cat $D/attr_screen_offsets)" "10,-10"
+check "last display state" "$(cat $PANEL/display_on)" 0
+await_format "last format reached the panel"
+[ "$(cat $VM/fb_blanks)" -gt "$blanks" ] || fail "no framebuffer blanking"
+check "no panel errors under concurrency" "$(panel_errors)" "$errors"
+
+# unloaded while the display driver keeps calling the hook
+rm -f /tmp/stop
+start_job formats change_formats
+sleep 1
 rmmod uoledmod || fail "uoledmod does not unload"
 [ -d $D ] && fail "0-0024 still bound"
+touch /tmp/stop
+await_jobs 30 formats
 echo 1 > $VM/video_format || fail "format change after unload"
 check "hook withdrawn at unload" "$(cat $VM/hook_result)" 1
 rmmod uoled_fakebus || fail "uoled_fakebus does not unload"

@@ -9,6 +9,9 @@
  * written to the trigger 0x0060 while the five hold registers hold 0x04;
  * command 5 also needs the guard 0x020C at 0x04.  Parameters and answers
  * live in the window 0x7F81 upwards, the identification block at 0x7B00.
+ * The identification block (command 5) and the temperature (command 11)
+ * are given out only after the hold registers were set again once the
+ * command completed; before that the panel refuses to read them.
  */
 #include "uoled_panel.h"
 
@@ -21,6 +24,11 @@
 #define R_ID_BLOCK	0x7B00
 #define R_OPCODE	0x7F80
 #define R_PARAM		0x7F81
+
+#define HOLD_ON		0x04
+#define ANSWER_TEMP	(R_PARAM + 3)
+#define ID_BLOCK_LEN	32
+#define ALL_HOLDS	0x1F
 
 #define ST_DONE		0x01
 #define ST_STARTUP	0x10
@@ -76,6 +84,8 @@ static void panel_reset(struct uoled_panel *p)
 	fill(p->rgb, 0, sizeof(p->rgb));
 	p->commands = 0;
 	p->ignored_commands = 0;
+	p->answer_len = 0;
+	p->holds_since_cmd = 0;
 }
 
 void uoled_panel_init(struct uoled_panel *p, struct uoled_xfer *log,
@@ -163,6 +173,22 @@ static int held(const struct uoled_panel *p)
 	return 1;
 }
 
+static void await_hold(struct uoled_panel *p, unsigned short reg,
+		       unsigned char len)
+{
+	p->answer_reg = reg;
+	p->answer_len = len;
+}
+
+/* A read of a waiting answer before the hold that releases it */
+static int answer_withheld(struct uoled_panel *p, int len)
+{
+	unsigned int first = p->pointer, last = first + len;
+
+	return p->answer_len && p->holds_since_cmd != ALL_HOLDS &&
+	       first < p->answer_reg + p->answer_len && last > p->answer_reg;
+}
+
 static void run_command(struct uoled_panel *p)
 {
 	const unsigned char *param = &p->regs[R_PARAM];
@@ -173,6 +199,8 @@ static void run_command(struct uoled_panel *p)
 		p->ignored_commands++;
 		return;
 	}
+	p->answer_len = 0;
+	p->holds_since_cmd = 0;
 	switch (opcode) {
 	case 1:
 		copy(p->video_input, param, sizeof(p->video_input));
@@ -194,6 +222,7 @@ static void run_command(struct uoled_panel *p)
 			p->regs[R_ID_BLOCK + 10] = p->model_code;
 			copy(&p->regs[R_ID_BLOCK + 12], p->serial,
 			     sizeof(p->serial));
+			await_hold(p, R_ID_BLOCK, ID_BLOCK_LEN);
 		} else if (same(param, fw_params, sizeof(fw_params))) {
 			p->fw_loaded = 1;
 		}
@@ -208,7 +237,8 @@ static void run_command(struct uoled_panel *p)
 		copy(p->rgb, param, sizeof(p->rgb));
 		break;
 	case 11:
-		p->regs[R_PARAM + 3] = p->temperature;
+		p->regs[ANSWER_TEMP] = p->temperature;
+		await_hold(p, ANSWER_TEMP, 1);
 		break;
 	default:
 		p->ignored_commands++;
@@ -240,6 +270,8 @@ static void write_reg(struct uoled_panel *p, unsigned short reg,
 			run_command(p);
 		return;
 	}
+	if (reg >= R_HOLD && reg < R_HOLD + 5 && val == HOLD_ON)
+		p->holds_since_cmd |= 1 << (reg - R_HOLD);
 	p->regs[reg] = val;
 }
 
@@ -271,7 +303,7 @@ int uoled_panel_read(struct uoled_panel *p, unsigned char *buf, int len)
 	unsigned short reg = p->pointer;
 	int i;
 
-	if (!answers(p) || refused(p, reg)) {
+	if (!answers(p) || refused(p, reg) || answer_withheld(p, len)) {
 		log_xfer(p, 0, 0, reg, buf, 0);
 		return -1;
 	}

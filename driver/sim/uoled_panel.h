@@ -56,6 +56,11 @@ struct uoled_panel {
 	int commands;			/* commands that completed */
 	int ignored_commands;		/* triggers without hold or guard */
 
+	/* an answer of commands 5 and 11 is read only after a fresh hold */
+	unsigned short answer_reg;
+	unsigned char answer_len;	/* 0: no answer waiting */
+	unsigned char holds_since_cmd;	/* hold registers set since then */
+
 	/* message log, owned by the caller; may be absent */
 	struct uoled_xfer *log;
 	unsigned int log_cap;

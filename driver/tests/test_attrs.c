@@ -578,6 +578,7 @@ TEST(blanking_disabled_touches_nothing)
 	CHECK_EQ(rig_store(0, "attr_pattern_type", "2"), 1);
 	CHECK_STR(kapi_trace, "i2c");
 	CHECK_EQ(fbi.blank_calls, 0);
-	/* only the request drove the line */
+	/* only the request drove the line, to show the picture */
 	CHECK_EQ(kapi_gpios[40].writes, 1);
+	CHECK_EQ(kapi_gpios[40].level, 0);
 }

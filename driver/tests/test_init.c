@@ -321,7 +321,8 @@ TEST(shared_power_line_reinitialises_both_slot_0_first)
 
 	setup_shared_power();
 	CHECK_EQ(kapi_gpios[20].requests, 1);
-	CHECK(kapi_gpios[20].owner == rig_dev(0));
+	/* requested for the module, not for the first display's device */
+	CHECK(!kapi_gpios[20].owner);
 	CHECK_EQ(kapi_msg_count(KAPI_INFO,
 				"grabbed already registered global-pwon-gpios pin 20, active 1"), 1);
 	CHECK_EQ(rig_data(1)->pwon_gpio, 20);
@@ -340,6 +341,34 @@ TEST(shared_power_line_reinitialises_both_slot_0_first)
 	CHECK_EQ(first, 0);
 	CHECK_EQ(rig_model(0)->display_on, 1);
 	CHECK_EQ(rig_model(1)->display_on, 1);
+}
+
+TEST(shared_power_line_outlives_the_display_that_found_it)
+{
+	setup_shared_power();
+
+	/* the second display still drives the line the first one found */
+	rig_remove(0);
+	CHECK(kapi_gpios[20].requested);
+	CHECK_EQ(global_power_gpio, 20);
+	CHECK_EQ(rig_store(1, "attr_pon", "0"), 1);
+	CHECK_EQ(rig_store(1, "attr_pon", "1"), 1);
+	CHECK_EQ(rig_model(1)->display_on, 1);
+
+	/* bound again, the first display takes the line without a request */
+	CHECK_EQ(rig_probe(0), 0);
+	CHECK_EQ(rig_data(0)->pwon_gpio, 20);
+	CHECK_EQ(kapi_gpios[20].requests, 1);
+	CHECK(kapi_attr(rig_dev(0), "attr_pon"));
+
+	/* released once, when the module goes */
+	rig_remove(0);
+	rig_remove(1);
+	CHECK(kapi_gpios[20].requested);
+	rig_unload();
+	CHECK(!kapi_gpios[20].requested);
+	CHECK_EQ(kapi_gpios[20].frees, 1);
+	CHECK_EQ(global_power_gpio, -1);
 }
 
 TEST(shared_power_line_stops_at_failing_slot_0)

@@ -264,7 +264,7 @@ TEST(absent_panel_is_still_bound)
 	CHECK_EQ(rig_dev(0)->nattrs, 16);
 }
 
-TEST(gpio_lines_are_requested_at_their_active_level)
+TEST(power_on_blank_off_when_requested)
 {
 	struct oled_data *d;
 
@@ -287,8 +287,8 @@ TEST(gpio_lines_are_requested_at_their_active_level)
 	CHECK_EQ(rig_dev(0)->nattrs, 17);
 	CHECK_EQ(global_power_gpio, -1);
 	CHECK_EQ(global_blank_gpio, -1);
-	/* the start-up ran blanked: line to its active level (low) and back */
-	CHECK_EQ(kapi_gpios[40].level, 1);
+	/* requested showing the picture; the start-up ran blanked (low) */
+	CHECK_STR(kapi_trace, "gpio40=1 gpio41=1 gpio41=1 gpio40=0 i2c gpio40=1");
 	CHECK_EQ(rig_model(0)->display_on, 1);
 }
 
@@ -356,7 +356,7 @@ TEST(failed_shared_line_is_not_handed_on)
 	CHECK_EQ(rig_probe(1), 0);
 	CHECK_EQ(rig_data(1)->pwon_gpio, 21);
 	CHECK_EQ(kapi_gpios[21].requests, 1);
-	CHECK(kapi_gpios[21].owner == rig_dev(1));
+	CHECK(kapi_gpios[21].requested && !kapi_gpios[21].owner);
 	CHECK_EQ(kapi_msg_count_part("grabbed already registered"), 0);
 	CHECK(!kapi_attr(rig_dev(0), "attr_pon"));
 	CHECK(kapi_attr(rig_dev(1), "attr_pon"));
@@ -391,7 +391,14 @@ TEST(format_hook_reaches_every_bound_display_under_the_lock)
 	CHECK_EQ(rig_probe(0), 0);
 	CHECK_EQ(rig_probe(1), 0);
 	REQUIRE(oled_vm.set_video_format);
+	/* the hook only records the format: the panels get it from the work */
+	m0 = rig_mark(0);
+	CHECK_EQ(oled_vm.set_video_format(2), 0);
 	CHECK_EQ(oled_vm.set_video_format(1), 0);
+	CHECK_EQ(rig_messages(0, m0), 0);
+	CHECK_EQ(kapi_works_pending(), 1);
+	kapi_run_works();
+	CHECK_EQ(rig_model(0)->video_inputs, 2);
 	CHECK_EQ(rig_model(0)->video_input[0], 0x10);
 	CHECK_EQ(rig_model(1)->video_input[0], 0x10);
 	CHECK_EQ(rig_data(1)->video_input[0], 0x10);
@@ -401,20 +408,62 @@ TEST(format_hook_reaches_every_bound_display_under_the_lock)
 	CHECK(!oled_lock.locked);
 
 	CHECK_EQ(oled_vm.set_video_format(5), -1);
+	CHECK_EQ(kapi_works_pending(), 0);
 	/* a failure on slot 0 ends the walk */
 	rig_model(0)->present = 0;
 	m1 = rig_mark(1);
-	CHECK_EQ(oled_vm.set_video_format(2), -1);
+	CHECK_EQ(oled_vm.set_video_format(2), 0);
+	kapi_run_works();
 	CHECK_EQ(rig_messages(1, m1), 0);
 	CHECK_EQ(rig_data(0)->video_input[0], 0x10);
+	CHECK_EQ(kapi_msg_count(KAPI_ERR,
+				"oled_video_format_work Failed to set OLED video format 2\n"), 1);
 
 	/* an unbound display is skipped */
 	rig_model(0)->present = 1;
 	rig_remove(0);
 	m0 = rig_mark(0);
 	CHECK_EQ(oled_vm.set_video_format(2), 0);
+	kapi_run_works();
 	CHECK_EQ(rig_messages(0, m0), 0);
 	CHECK_EQ(rig_model(1)->video_input[0], 0x12);
+}
+
+static void blank_op_calls_the_hook(struct fb_info *info, int blank)
+{
+	if (oled_vm.set_video_format)
+		CHECK_EQ(oled_vm.set_video_format(oled_vm.video_format), 0);
+}
+
+/*
+ * The display driver calls the hook under console_lock, from its mode
+ * setting and from its blank operation, which the module's own blanking
+ * runs with oled_lock held: the hook must take neither lock.
+ */
+TEST(format_hook_from_the_display_drivers_locked_paths)
+{
+	static struct fb_info fbi = { .on_blank = blank_op_calls_the_hook };
+
+	rig_setup();
+	oled_vm.fbi = &fbi;
+	REQUIRE(rig_load() == 0);
+	REQUIRE(rig_probe(0) == 0);
+	kapi_run_works();
+
+	oled_vm.video_format = 2;
+	CHECK_EQ(rig_store(0, "attr_luminance", "100"), 3);
+	CHECK_EQ(rig_model(0)->luminance, 100);
+	CHECK_EQ(fbi.blank_calls, 4);
+	kapi_run_works();
+	CHECK_EQ(rig_model(0)->video_input[0], 0x12);
+
+	console_lock();
+	CHECK_EQ(oled_vm.set_video_format(1), 0);
+	console_unlock();
+	kapi_run_works();
+	CHECK_EQ(rig_model(0)->video_input[0], 0x10);
+	CHECK_EQ(kapi_mutex_under_console, 0);
+	CHECK_EQ(kapi_unlocked_xfers, 0);
 }
 
 static int other_hook(int format)
@@ -424,13 +473,20 @@ static int other_hook(int format)
 
 TEST(unload_withdraws_only_its_own_hook)
 {
+	unsigned int m;
+
 	rig_setup();
 	REQUIRE(rig_load() == 0);
 	CHECK_EQ(rig_probe(0), 0);
-	rig_remove(0);
+	/* a format change still queued when the module goes is dropped */
+	CHECK_EQ(oled_vm.set_video_format(1), 0);
+	m = rig_mark(0);
 	rig_unload();
 	CHECK(!oled_vm.set_video_format);
 	CHECK(!kapi_driver);
+	CHECK_EQ(kapi_works_pending(), 0);
+	CHECK_EQ(rig_messages(0, m), 0);
+	CHECK_EQ(rig_dev(0)->nattrs, 0);
 
 	/* a hook that is not ours is neither replaced nor withdrawn */
 	oled_vm.set_video_format = other_hook;

@@ -224,3 +224,24 @@ TEST(answers_are_read_from_the_parameter_window)
 	CHECK_EQ(oled_get_temperature(cl(), &temp), -1);
 	CHECK_EQ(oled_read_id(cl(), id), -1);
 }
+
+/* The panel gives the answers of commands 5 and 11 out only after a hold */
+TEST(answers_of_5_and_11_need_a_second_hold)
+{
+	u8 temp = 0, byte;
+
+	rig_setup();
+	rig_model(0)->temperature = 77;
+	CHECK_EQ(oled_run_cmd(cl(), OLED_CMD_GET_TEMPERATURE, NULL, 0), 0);
+	CHECK_EQ(oled_read_reg_8(cl(), REG_CMD_PARAM + 3, &temp), -1);
+	CHECK_EQ(oled_hold_it(cl()), 0);
+	CHECK_EQ(oled_read_reg_8(cl(), REG_CMD_PARAM + 3, &temp), 0);
+	CHECK_EQ(temp, 77);
+
+	CHECK_EQ(oled_run_cmd(cl(), OLED_CMD_PARAMS, SERIAL_PARAMS,
+			      sizeof(SERIAL_PARAMS)), 0);
+	CHECK_EQ(oled_read_reg_8(cl(), REG_ID_BLOCK + ID_MODEL_BYTE, &byte), -1);
+	CHECK_EQ(oled_hold_it(cl()), 0);
+	CHECK_EQ(oled_read_reg_8(cl(), REG_ID_BLOCK + ID_MODEL_BYTE, &byte), 0);
+	CHECK_EQ(byte, 0x23);
+}

@@ -18,6 +18,7 @@ int kapi_unlocked_xfers;
 int kapi_live_allocs;
 int kapi_console_locked;
 int kapi_fb_blank_unlocked;
+int kapi_mutex_under_console;
 char kapi_trace[8192];
 
 struct kapi_msg *kapi_msgs;
@@ -42,6 +43,14 @@ static struct {
 	const char *value;
 } infos[KAPI_MAX_INFO];
 static int ninfos;
+
+#define KAPI_MAX_WORKS 8
+static struct work_struct *works[KAPI_MAX_WORKS];
+static int nworks;
+
+#define KAPI_MAX_BOUND 8
+static struct i2c_client *bound[KAPI_MAX_BOUND];
+static int nbound;
 
 #define KAPI_MAX_BUSES 8
 static struct {
@@ -78,7 +87,59 @@ void kapi_reset(void)
 	kapi_gpio_fail_request = -1;
 	kapi_gpio_changed = NULL;
 	nbus = 0;
+	nworks = 0;
+	nbound = 0;
+	kapi_mutex_under_console = 0;
 	memset(&oled_vm, 0, sizeof(oled_vm));
+}
+
+/* ---- work items ---- */
+
+bool schedule_work(struct work_struct *work)
+{
+	if (work->pending)
+		return false;
+	if (nworks == KAPI_MAX_WORKS) {
+		fprintf(stderr, "too many work items queued\n");
+		abort();
+	}
+	work->pending = 1;
+	works[nworks++] = work;
+	return true;
+}
+
+bool cancel_work_sync(struct work_struct *work)
+{
+	int i;
+
+	for (i = 0; i < nworks; i++) {
+		if (works[i] == work) {
+			memmove(&works[i], &works[i + 1],
+				(nworks - i - 1) * sizeof(works[0]));
+			nworks--;
+			work->pending = 0;
+			return true;
+		}
+	}
+	return false;
+}
+
+int kapi_works_pending(void)
+{
+	return nworks;
+}
+
+/* Like the worker: pending is cleared before the function runs */
+void kapi_run_works(void)
+{
+	while (nworks) {
+		struct work_struct *work = works[0];
+
+		memmove(&works[0], &works[1], (nworks - 1) * sizeof(works[0]));
+		nworks--;
+		work->pending = 0;
+		work->func(work);
+	}
 }
 
 /* ---- helpers ---- */
@@ -300,6 +361,8 @@ void mutex_lock(struct mutex *m)
 	}
 	m->locked = 1;
 	kapi_mutex_held++;
+	if (kapi_console_locked)
+		kapi_mutex_under_console++;
 }
 
 void mutex_unlock(struct mutex *m)
@@ -539,6 +602,24 @@ int devm_gpio_request_one(struct device *dev, unsigned int gpio,
 	return 0;
 }
 
+int gpio_request_one(unsigned int gpio, unsigned long flags, const char *label)
+{
+	return devm_gpio_request_one(NULL, gpio, flags, label);
+}
+
+void gpio_free(unsigned int gpio)
+{
+	struct kapi_gpio *g = gpio_line(gpio);
+
+	if (!g->requested || g->owner) {
+		fprintf(stderr, "GPIO %u freed but not requested by the module\n",
+			gpio);
+		abort();
+	}
+	g->requested = 0;
+	g->frees++;
+}
+
 void kapi_devm_release(struct device *dev)
 {
 	int i;
@@ -560,6 +641,8 @@ int fb_blank(struct fb_info *info, int blank)
 	info->blank_calls++;
 	info->last_blank = blank;
 	trace("%s", blank == FB_BLANK_UNBLANK ? "unblank" : "blank");
+	if (info->on_blank)
+		info->on_blank(info, blank);
 	return 0;
 }
 
@@ -643,23 +726,41 @@ int i2c_add_driver(struct i2c_driver *driver)
 	return 0;
 }
 
+/* Like the driver core: unregistering unbinds every client still bound */
 void i2c_del_driver(struct i2c_driver *driver)
 {
-	if (kapi_driver == driver)
-		kapi_driver = NULL;
+	if (kapi_driver != driver)
+		return;
+	while (nbound)
+		kapi_remove(bound[nbound - 1]);
+	kapi_driver = NULL;
 }
 
 int kapi_probe(struct i2c_client *client)
 {
+	int ret;
+
 #if LINUX_VERSION_CODE >= KERNEL_VERSION(6, 3, 0)
-	return kapi_driver->probe(client);
+	ret = kapi_driver->probe(client);
 #else
-	return kapi_driver->probe(client, i2c_client_get_device_id(client));
+	ret = kapi_driver->probe(client, i2c_client_get_device_id(client));
 #endif
+	if (!ret)
+		bound[nbound++] = client;
+	return ret;
 }
 
 void kapi_remove(struct i2c_client *client)
 {
+	int i;
+
+	for (i = 0; i < nbound && bound[i] != client; i++)
+		;
+	if (i == nbound) {
+		fprintf(stderr, "%s removed but not bound\n", client->dev.name);
+		abort();
+	}
+	bound[i] = bound[--nbound];
 	kapi_driver->remove(client);
 	client->dev.driver_data = NULL;
 	kapi_devm_release(&client->dev);

@@ -45,6 +45,8 @@ typedef unsigned short umode_t;
 #define PAGE_SIZE 4096
 #define GFP_KERNEL 0u
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
+#define READ_ONCE(x) (*(const volatile __typeof__(x) *)&(x))
+#define WRITE_ONCE(x, v) (*(volatile __typeof__(x) *)&(x) = (v))
 #define EXPORT_SYMBOL(sym)
 
 u32 kapi_be32_to_cpup(const __be32 *p);
@@ -94,6 +96,15 @@ void mutex_unlock(struct mutex *m);
 #define mutex_init(m) kapi_mutex_init(m, #m)
 #define DEFINE_MUTEX(m) struct mutex m = { #m, 1, 0 }
 extern int kapi_mutex_held;
+
+/* ---- work items: queued, run when the test plays the kernel's worker ---- */
+struct work_struct {
+	void (*func)(struct work_struct *work);
+	int pending;
+};
+#define DECLARE_WORK(n, f) struct work_struct n = { .func = (f) }
+bool schedule_work(struct work_struct *work);
+bool cancel_work_sync(struct work_struct *work);
 
 /* ---- device tree ---- */
 struct property {
@@ -175,6 +186,8 @@ void gpio_set_value(unsigned int gpio, int value);
 int gpio_get_value(unsigned int gpio);
 int devm_gpio_request_one(struct device *dev, unsigned int gpio,
 			  unsigned long flags, const char *label);
+int gpio_request_one(unsigned int gpio, unsigned long flags, const char *label);
+void gpio_free(unsigned int gpio);
 
 /* ---- framebuffer and console ---- */
 #define FB_BLANK_UNBLANK 0
@@ -182,6 +195,8 @@ int devm_gpio_request_one(struct device *dev, unsigned int gpio,
 struct fb_info {
 	int blank_calls;
 	int last_blank;
+	/* the display driver's blank operation, when a test gives it one */
+	void (*on_blank)(struct fb_info *info, int blank);
 };
 int fb_blank(struct fb_info *info, int blank);
 void console_lock(void);

@@ -52,10 +52,11 @@ void kapi_param_set(const char *name, int value);
 struct kapi_gpio {
 	int level;
 	int requested;
-	const struct device *owner;
+	const struct device *owner;	/* NULL when the module requested it */
 	char label[32];
 	int writes;
 	int requests;
+	int frees;
 };
 extern struct kapi_gpio kapi_gpios[KAPI_GPIOS];
 extern int kapi_gpio_fail_request;	/* refuse the next requests of this line */
@@ -84,6 +85,12 @@ ssize_t kapi_attr_show(struct device *dev, const char *name, char *out);
 extern char kapi_trace[8192];
 void kapi_trace_clear(void);
 extern int kapi_console_locked;
+/* mutexes taken while the console lock was held: the reverse of blanking */
+extern int kapi_mutex_under_console;
+
+/* Work items queued and not yet run; run them as the kernel's worker */
+int kapi_works_pending(void);
+void kapi_run_works(void);
 extern int kapi_fb_blank_unlocked;	/* fb_blank called without console lock */
 
 /* Allocations not yet freed */

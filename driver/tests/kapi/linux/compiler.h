@@ -1,0 +1,2 @@
+/* Thin kernel-API layer of the driver harness */
+#include "../kapi.h"
