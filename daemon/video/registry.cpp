@@ -19,8 +19,9 @@ const char *const kShortNames[PIPE_COUNT] = {
 
 // How long a state query waits for a pending change to settle. A pipeline can stay pending
 // for ever (a live sink waiting for a first buffer that never comes); the main thread must
-// not.
-constexpr GstClockTime kStateQueryWait = 5 * GST_SECOND;
+// not, nor long: every client waits meanwhile. A change that data completes settles within a
+// few frames.
+constexpr GstClockTime kStateQueryWait = 200 * GST_MSECOND;
 
 // How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
 // record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
