@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,7 +106,7 @@ struct FileCloser {
 };
 
 std::optional<std::string> read_config_text(const char *path) {
-    std::unique_ptr<FILE, FileCloser> file(fopen(path, "r+"));
+    std::unique_ptr<FILE, FileCloser> file(fopen(path, "r+e"));
     if (!file || fseek(file.get(), 0, SEEK_END) != 0) {
         return std::nullopt;
     }
@@ -210,6 +211,38 @@ mode_t mode_for(const char *path) {
     return 0666 & ~mask;
 }
 
+// The file `path` names once symbolic links are followed, also when it does not exist yet: a
+// settings file kept on a data partition behind a link is replaced where it lives, and the
+// link stays.
+std::string link_target(const std::string &path) {
+    constexpr int kMaxLinks = 40;
+    std::string current = path;
+    for (int followed = 0; followed < kMaxLinks; ++followed) {
+        struct stat info {};
+        if (lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            break;
+        }
+        std::string target(PATH_MAX, '\0');
+        ssize_t length = readlink(current.c_str(), target.data(), target.size());
+        if (length <= 0) {
+            break;
+        }
+        target.resize(static_cast<size_t>(length));
+        current = target[0] == '/' ? target : folder_of(current) + "/" + target;
+    }
+    return current;
+}
+
+// For a folder where no temporary file can be made: overwrites the file itself and forces it
+// to storage. A power cut in the middle can leave it half-written, hence only the fallback.
+bool write_in_place(const std::string &path, const std::string &text) {
+    UniqueFd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666));
+    bool written = fd.valid() && write_all(fd.get(), text) &&
+                   ftruncate(fd.get(), static_cast<off_t>(text.size())) == 0 &&
+                   fsync(fd.get()) == 0;
+    return fd.reset() == 0 && written;
+}
+
 }  // namespace
 
 int cfg_read_config(const char *path) {
@@ -257,20 +290,25 @@ std::string cfg_serialize_global_config() {
 }
 
 int cfg_write_config_file(const char *path) {
+    std::string target = link_target(path);
+    std::string text = cfg_serialize_global_config();
     // The new text goes to a temporary file in the same folder that replaces the old file in
     // one rename once it is on storage, so a power cut never leaves a half-written file.
-    std::string temporary = std::string(path) + ".XXXXXX";
-    UniqueFd fd(mkstemp(temporary.data()));
+    std::string temporary = target + ".XXXXXX";
+    UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
     if (!fd.valid()) {
-        return 1;
+        log_message(LOG_LEVEL_WARN,
+                    "Cannot create a temporary file next to %s (%s): writing it in place",
+                    target.c_str(), strerror(errno));
+        return write_in_place(target, text) ? 0 : 1;
     }
-    bool written = fchmod(fd.get(), mode_for(path)) == 0 &&
-                   write_all(fd.get(), cfg_serialize_global_config()) && fsync(fd.get()) == 0;
-    if (fd.reset() != 0 || !written || rename(temporary.c_str(), path) != 0) {
+    bool written = fchmod(fd.get(), mode_for(target.c_str())) == 0 && write_all(fd.get(), text) &&
+                   fsync(fd.get()) == 0;
+    if (fd.reset() != 0 || !written || rename(temporary.c_str(), target.c_str()) != 0) {
         unlink(temporary.c_str());
         return 1;
     }
-    UniqueFd folder(open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY));
+    UniqueFd folder(open(folder_of(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (folder.valid()) {
         fsync(folder.get());
     }

@@ -66,8 +66,9 @@ extern const ConfigEntry parse_table[CFG_KEY_COUNT];
 int cfg_read_config(const char *path);
 // One "key=value" line per key in table order.
 std::string cfg_serialize_global_config();
-// Writes the settings to `path` so that a power cut leaves either the old or the new file:
-// 0, or 1 when the file cannot be written.
+// Writes the settings to `path` (to the file it links to, when it is a symbolic link) so that
+// a power cut leaves either the old or the new file; where the folder takes no temporary file,
+// the file is overwritten in place after a warning. 0, or 1 when the file cannot be written.
 int cfg_write_config_file(const char *path);
 // Releases the pairs of the last file read.
 void cfg_clean();

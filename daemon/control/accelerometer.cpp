@@ -71,7 +71,7 @@ acc_sample acc_decode(const unsigned char record[6], double scale) {
 }
 
 int acc_init(const char *device_path, const char *sysfs_dir, int frequency) {
-    device.reset(open(device_path, O_RDONLY | O_NONBLOCK));
+    device.reset(open(device_path, O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (!device.valid()) {
         log_message(LOG_LEVEL_WARN, "Failed to open acc: %s", device_path);
         return device.get();

@@ -34,7 +34,7 @@ bool device_gone = false;
 
 int kbd_init(const char *path) {
     // Non-blocking, so that a wake-up without a whole record never stalls the main loop.
-    kbd_file_desc = open(path, O_RDONLY | O_NONBLOCK);
+    kbd_file_desc = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     return kbd_file_desc;
 }
 

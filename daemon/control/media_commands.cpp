@@ -1,5 +1,7 @@
 #include "control/media_commands.h"
 
+#include <unistd.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,15 +39,36 @@ std::string media_folder(const char *kind) {
     return concatenate_strings({global_config.media_path, kind});
 }
 
+bool first_fragment_exists(const std::string &location) {
+    std::string first = location;
+    first.replace(first.find("%02d"), 4, "00");
+    return access(first.c_str(), F_OK) == 0;
+}
+
+// The split sink's location pattern of a new recording. One started within the same second as
+// the one before it would take its name and overwrite its files: it waits for the next second.
+std::optional<std::string> record_location(const std::string &folder, const char *prefix) {
+    constexpr useconds_t kPollUs = 50000;
+    constexpr int kPolls = 25;  // a little over a second
+    for (int poll = 0; poll < kPolls; ++poll) {
+        std::optional<std::string> timestamp = get_timestamp_string();
+        if (!timestamp) {
+            return std::nullopt;
+        }
+        std::string location = concatenate_strings({folder, prefix, *timestamp, "_%02d", ".mp4"});
+        if (!first_fragment_exists(location)) {
+            return location;
+        }
+        usleep(kPollUs);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 int ac_start_stop_record(int start) {
     if (!start) {
         return gstvideo_stop_record();
-    }
-    std::optional<std::string> timestamp = get_timestamp_string();
-    if (!timestamp) {
-        return 1;
     }
     const char *prefix = global_config.enc_type == 2 ? "audio_" : "video_";
     std::string folder = media_folder("/video/");
@@ -54,8 +77,11 @@ int ac_start_stop_record(int start) {
         log_message(LOG_LEVEL_WARN, "Record: not enough space");
         return 1;
     }
-    std::string location = concatenate_strings({folder, prefix, *timestamp, "_%02d", ".mp4"});
-    return register_pipes(gstvideo_start_record(location.c_str()));
+    std::optional<std::string> location = record_location(folder, prefix);
+    if (!location) {
+        return 1;
+    }
+    return register_pipes(gstvideo_start_record(location->c_str()));
 }
 
 int ac_start_stop_stream(int start) {

@@ -1,22 +1,91 @@
 #include "core/control_socket.h"
 
-#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <unordered_map>
 
 #include "core/event_aggregator.h"
 #include "core/log.h"
+#include "core/unique_fd.h"
 #include "protocol/commands.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// How long the listening socket stays unwatched after an accept found no descriptor free.
+constexpr auto kAcceptPause = std::chrono::seconds(1);
+
 // The records of the connected clients, by address; each is the data word of its
 // aggregator entry.
 std::unordered_map<socket_client *, std::unique_ptr<socket_client>> clients;
+
+bool accepting_paused = false;
+Clock::time_point paused_since;
+
+sockaddr_un unix_address(const char *path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    strncpy(address.sun_path, path, sizeof(address.sun_path) - 1);
+    return address;
+}
+
+// True when something accepts connections on `path`; a refused connection means a stale file.
+bool is_served(const char *path) {
+    UniqueFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    sockaddr_un address = unix_address(path);
+    if (!probe.valid()) {
+        return false;
+    }
+    if (connect(probe.get(), reinterpret_cast<sockaddr *>(&address), sizeof(address)) == 0) {
+        return true;
+    }
+    // A listener whose backlog is full is busy, not gone.
+    return errno == EAGAIN;
+}
+
+bool out_of_descriptors(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM;
+}
+
+void handle_accept_failure(socket_server *server, int error) {
+    // The peer gave up before its connection was taken, or a signal came in: nothing lost.
+    if (error == EAGAIN || error == EWOULDBLOCK || error == EINTR) {
+        return;
+    }
+    log_message(LOG_LEVEL_WARN, "failed to accept client connection: %s", strerror(error));
+    if (out_of_descriptors(error)) {
+        // The connection stays queued, so the socket stays readable: polling it now would only
+        // fail again at once.
+        ea_unregister_event(server->fd);
+        accepting_paused = true;
+        paused_since = Clock::now();
+    }
+}
+
+// Sends what the connection takes of the queued reply bytes, and watches it for writability
+// while some remain.
+void send_unsent(socket_client *client) {
+    while (!client->unsent.empty()) {
+        ssize_t count = socket_send(client, client->unsent.data(), client->unsent.size());
+        if (count > 0) {
+            client->unsent.erase(0, static_cast<size_t>(count));
+        } else if (count < 0 && errno == EINTR) {
+            continue;
+        } else if (count < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            break;
+        } else {
+            log_message(LOG_LEVEL_WARN, "Failed to send data through client socket");
+            client->unsent.clear();
+        }
+    }
+    ea_watch_writable(client->fd, !client->unsent.empty());
+}
 
 }  // namespace
 
@@ -29,15 +98,21 @@ std::unique_ptr<socket_server> socket_init(int family, int type) {
     return server;
 }
 
+void socket_refuse_if_served(const char *path) {
+    if (is_served(path)) {
+        log_message(LOG_LEVEL_ERROR, "another mrvdc is serving on %s", path);
+    }
+}
+
 void socket_bind(socket_server *server, const char *path) {
-    server->fd = socket(server->family, server->type, 0);
+    // Non-blocking, so that a readiness report never leaves the loop waiting in accept.
+    server->fd = socket(server->family, server->type | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (server->fd < 0) {
         log_message(LOG_LEVEL_ERROR, "Failed to create server file socket");
     }
+    socket_refuse_if_served(path);
     unlink(path);
-    fcntl(server->fd, F_SETFL, fcntl(server->fd, F_GETFL) | O_NONBLOCK);
-    server->address.sun_family = AF_UNIX;
-    strncpy(server->address.sun_path, path, sizeof(server->address.sun_path) - 1);
+    server->address = unix_address(path);
     int result =
         bind(server->fd, reinterpret_cast<sockaddr *>(&server->address), sizeof(server->address));
     if (result != 0) {
@@ -54,7 +129,8 @@ void socket_listen(socket_server *server) {
 
 int socket_accept(int listening_fd, socket_client *client) {
     socklen_t length = sizeof(client->address);
-    client->fd = accept(listening_fd, reinterpret_cast<sockaddr *>(&client->address), &length);
+    client->fd = accept4(listening_fd, reinterpret_cast<sockaddr *>(&client->address), &length,
+                         SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (client->fd >= 0) {
         log_message(LOG_LEVEL_DEBUG, "Client socket connected");
     }
@@ -73,12 +149,13 @@ ssize_t socket_recv(socket_client *client, char *buffer, size_t size) {
 }
 
 ssize_t socket_send(socket_client *client, const char *text, size_t length) {
-    return send(client->fd, text, length, 0);
+    return send(client->fd, text, length, MSG_NOSIGNAL);
 }
 
 void socket_client_close(socket_client *client) {
-    if (client) {
+    if (client && client->fd >= 0) {
         close(client->fd);
+        client->fd = -1;
     }
 }
 
@@ -91,9 +168,9 @@ void socket_close(socket_server *server) {
 
 int accept_client_connection(socket_server *server) {
     auto client = std::make_unique<socket_client>();
-    memset(client.get(), 0, sizeof(*client));
-    if (socket_accept(server->fd, client.get()) <= 0) {
-        log_message(LOG_LEVEL_ERROR, "failed to accept client connection");
+    if (socket_accept(server->fd, client.get()) < 0) {
+        handle_accept_failure(server, errno);
+        return 0;
     }
     socket_client *record = client.get();
     if (ea_register_event(record->fd, EA_CLIENT_SOCKET, reinterpret_cast<uintptr_t>(record)) != 0) {
@@ -107,9 +184,32 @@ int accept_client_connection(socket_server *server) {
     return 0;
 }
 
+void socket_resume_accepting(socket_server *server) {
+    if (!accepting_paused || Clock::now() - paused_since < kAcceptPause) {
+        return;
+    }
+    if (ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server)) == 0) {
+        accepting_paused = false;
+        log_message(LOG_LEVEL_INFO, "accepting client connections again");
+    }
+}
+
+int serve_client(socket_client *client, short revents) {
+    if (revents & POLLOUT) {
+        send_unsent(client);
+    }
+    if (revents & ~POLLOUT) {
+        return accept_client_message(client);
+    }
+    return 0;
+}
+
 int accept_client_message(socket_client *client) {
     char buffer[SOCKET_RECV_SIZE];
     ssize_t received = socket_recv(client, buffer, sizeof(buffer));
+    if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
+        return 0;
+    }
     if (received <= 0) {
         socket_client_close(client);
         return 1;
@@ -120,8 +220,13 @@ int accept_client_message(socket_client *client) {
         log_message(LOG_LEVEL_ERROR, "Failed to decode the IPC message");
     }
     log_message(LOG_LEVEL_DEBUG, "IPC out: %s", reply->c_str());
-    if (socket_send(client, reply->data(), reply->size()) <= 0) {
-        log_message(LOG_LEVEL_WARN, "Failed to send data through client socket");
+    client->unsent += *reply;
+    send_unsent(client);
+    if (client->unsent.size() > SOCKET_MAX_UNSENT) {
+        log_message(LOG_LEVEL_WARN, "dropping client on fd %d: %zu reply bytes left unread",
+                    client->fd, client->unsent.size());
+        socket_client_close(client);
+        return 1;
     }
     return 0;
 }

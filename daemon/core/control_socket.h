@@ -1,5 +1,6 @@
 // The control socket: a Unix-domain stream server whose clients send one request per
-// readiness and get exactly one reply on the same connection.
+// readiness and get exactly one reply on the same connection. Connections never block the
+// main loop: a reply the socket cannot take at once waits in the client's queue.
 #pragma once
 
 #include <sys/socket.h>
@@ -7,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <string>
 
 struct socket_server {
     int fd;
@@ -16,16 +18,22 @@ struct socket_server {
 };
 
 struct socket_client {
-    int fd;
-    sockaddr_un address;
+    int fd = -1;
+    sockaddr_un address{};
+    // Reply bytes the connection has not taken yet, in order.
+    std::string unsent;
 };
 
 // Largest request, terminator included.
 constexpr size_t SOCKET_RECV_SIZE = 2048;
+// A client that leaves more reply bytes than this unread is dropped.
+constexpr size_t SOCKET_MAX_UNSENT = 64 * 1024;
 
 std::unique_ptr<socket_server> socket_init(int family, int type);
-// Creates the socket and binds it to `path`, replacing a stale socket file. Failure ends the
-// process.
+// Ends the process when a daemon already answers on `path`: its socket file must not be taken.
+void socket_refuse_if_served(const char *path);
+// Creates the socket and binds it to `path`, replacing a stale socket file (never one that a
+// daemon still serves). Failure ends the process.
 void socket_bind(socket_server *server, const char *path);
 // Failure ends the process.
 void socket_listen(socket_server *server);
@@ -36,10 +44,18 @@ ssize_t socket_send(socket_client *client, const char *text, size_t length);
 void socket_client_close(socket_client *client);
 void socket_close(socket_server *server);
 
-// Accepts one connection and registers it with the event aggregator. 0, or ends the process.
+// Accepts one connection and registers it with the event aggregator; returns 0. A failed
+// accept is a warning; when descriptors run out the listening socket is left unwatched until
+// `socket_resume_accepting` has run a second later, so the loop does not spin on it.
 int accept_client_connection(socket_server *server);
-// Serves one request of a client: 0 when answered, 1 when the client closed (its descriptor is
-// closed; the caller unregisters it and then releases the record).
+// Called every timer tick: watches the listening socket again after such a pause.
+void socket_resume_accepting(socket_server *server);
+// Serves a ready connection with the events poll reported: sends queued reply bytes when it is
+// writable, answers one request when it is readable. 0, or 1 when the client is gone (closed by
+// the peer or dropped for not reading; its descriptor is closed, the caller unregisters it and
+// then releases the record).
+int serve_client(socket_client *client, short revents);
+// Serves one request of a client: 0 when answered (or queued), 1 when the client is gone.
 int accept_client_message(socket_client *client);
 // Releases the record of a closed client.
 void socket_client_release(socket_client *client);

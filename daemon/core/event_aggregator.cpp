@@ -23,14 +23,23 @@ int find_slot(int fd) {
 }  // namespace
 
 int ea_register_event(int fd, int type, uintptr_t data) {
+    int existing = find_slot(fd);
+    if (existing >= 0) {
+        ea_event &held = user_events[existing];
+        if (held.type != type || held.data != data) {
+            // The caller holds this descriptor open, so the entry of that number is left over
+            // from a descriptor that was closed and never unregistered: it is replaced.
+            log_message(LOG_LEVEL_WARN, "Replaced stale entry of fd: %d, type: %d, with type: %d",
+                        fd, held.type, type);
+            held = ea_event{data, type, fd, 0};
+            poll_events[existing] = pollfd{fd, POLLIN, 0};
+        }
+        return 0;
+    }
     if (registered_events >= EA_MAX_EVENTS) {
         return 1;
     }
-    int existing = find_slot(fd);
-    if (existing >= 0) {
-        return user_events[existing].type == type ? 0 : 1;
-    }
-    user_events[registered_events] = ea_event{data, type, fd};
+    user_events[registered_events] = ea_event{data, type, fd, 0};
     poll_events[registered_events] = pollfd{fd, POLLIN, 0};
     ++registered_events;
     log_message(LOG_LEVEL_DEBUG, "Registered fd: %d, with type: %d", fd, type);
@@ -52,6 +61,15 @@ int ea_unregister_event(int fd) {
     return 0;
 }
 
+int ea_watch_writable(int fd, bool watch) {
+    int slot = find_slot(fd);
+    if (slot < 0) {
+        return -1;
+    }
+    poll_events[slot].events = watch ? POLLIN | POLLOUT : POLLIN;
+    return 0;
+}
+
 const ea_event *ea_poll_events(int *count) {
     *count = 0;
     if (registered_events == 0) {
@@ -62,7 +80,9 @@ const ea_event *ea_poll_events(int *count) {
     }
     for (int slot = 0; slot < registered_events; ++slot) {
         if (poll_events[slot].revents > 0) {
-            out_list[(*count)++] = user_events[slot];
+            out_list[*count] = user_events[slot];
+            out_list[*count].revents = poll_events[slot].revents;
+            ++*count;
         }
     }
     return out_list;

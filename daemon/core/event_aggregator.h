@@ -20,13 +20,18 @@ struct ea_event {
     uintptr_t data;  // opaque to the aggregator: a record's address or a pipe identifier
     int type;
     int fd;
+    short revents;  // in a ready list: what poll reported (POLLIN, POLLOUT, POLLHUP, ...)
 };
 
-// 0 when registered (or already registered with the same type); 1 when the table is full or
-// the descriptor is registered with another type.
+// 0 when registered; 1 when the table is full. A descriptor registered again with the same
+// type and data keeps its entry; with another type or data, the entry held for that number is
+// left over from a closed descriptor and is replaced (with a warning).
 int ea_register_event(int fd, int type, uintptr_t data);
 // 0, or -1 when the descriptor is not registered. The last entry moves into the freed slot.
 int ea_unregister_event(int fd);
+// Watches a registered descriptor for writability too (or no longer): 0, or -1 when it is not
+// registered. Every entry is watched for readability.
+int ea_watch_writable(int fd, bool watch);
 // Waits for ready entries; returns them in slot order. With nothing registered it returns at
 // once with a count of 0. The list holds copies, so every entry that was ready keeps the type
 // and data it had when the wait returned until the next call, whatever handlers register or

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "core/log.h"
+#include "core/shell.h"
 #include "core/sysroot.h"
 #include "core/unique_fd.h"
 
@@ -28,7 +29,7 @@ using UniqueFile = std::unique_ptr<FILE, FileCloser>;
 }  // namespace
 
 int touch_file(const char *path) {
-    UniqueFd fd(open(path, O_RDWR | O_CREAT, 0444));
+    UniqueFd fd(open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0444));
     return fd.get() > 0 ? 0 : -1;
 }
 
@@ -57,7 +58,7 @@ std::optional<std::string> get_timestamp_string() {
 }
 
 std::optional<std::string> read_full_file(const char *path) {
-    UniqueFile file(fopen(path, "rb"));
+    UniqueFile file(fopen(path, "rbe"));
     if (!file) {
         return std::nullopt;
     }
@@ -71,7 +72,7 @@ std::optional<std::string> read_full_file(const char *path) {
 }
 
 int write_full_file(const char *path, const char *text) {
-    UniqueFile file(fopen(path, "w"));
+    UniqueFile file(fopen(path, "we"));
     if (!file) {
         return 1;
     }
@@ -83,7 +84,7 @@ int write_full_file(const char *path, const char *text) {
 }
 
 int flush_file(const char *path) {
-    int fd = open(path, O_RDONLY);
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return 0;
     }
@@ -120,7 +121,7 @@ int exec_system_cmd(const char *format, ...) {
         return -1;
     }
     log_message(LOG_LEVEL_INFO, "Executing system cmd: %s", command);
-    return system(command);
+    return run_shell_command(command);
 }
 
 int get_free_space(const char *path, uint64_t *out) {

@@ -33,7 +33,7 @@ void current_time_text(char *out, size_t size) {
 }  // namespace
 
 void log_open(const char *path) {
-    log_stream = path ? fopen(path, "a+") : nullptr;
+    log_stream = path ? fopen(path, "a+e") : nullptr;
     if (!log_stream) {
         log_stream = stdout;
     }

@@ -144,7 +144,7 @@ void daemonize() {
         exit(1);
     }
     if (pid_file_name) {
-        pid_fd.reset(open(pid_file_name->c_str(), O_RDWR | O_CREAT, 0640));
+        pid_fd.reset(open(pid_file_name->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640));
         if (!pid_fd.valid() || lockf(pid_fd.get(), F_TLOCK, 0) < 0) {
             exit(1);
         }
@@ -165,7 +165,7 @@ void block_stop_signals() {
     }
     sigprocmask(SIG_SETMASK, &stop_signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
-    signal_fd.reset(signalfd(-1, &stop_signals, 0));
+    signal_fd.reset(signalfd(-1, &stop_signals, SFD_CLOEXEC));
 }
 
 double seconds_since(clock_t start) {
@@ -260,6 +260,7 @@ void process_timer() {
     if (tick < 100) {
         ++tick;
     }
+    socket_resume_accepting(server.get());
     if (gstvideo_is_playing(PIPE_RECORD)) {
         if (has_enough_space(global_config.media_path.c_str(), kRecordFreeSpace) == 0) {
             gstvideo_stop_record();
@@ -296,7 +297,7 @@ void dispatch(const ea_event &event) {
             break;
         case EA_CLIENT_SOCKET: {
             auto *client = reinterpret_cast<socket_client *>(event.data);
-            if (accept_client_message(client) == 1) {
+            if (serve_client(client, event.revents) == 1) {
                 if (ea_unregister_event(event.fd) != 0) {
                     log_message(LOG_LEVEL_ERROR, "failed to unregister client socket");
                 }
@@ -308,10 +309,8 @@ void dispatch(const ea_event &event) {
             kbd_handle_input();
             break;
         case EA_PIPE_BUS:
+            // An ended pipe's bus has already left the aggregator.
             if (gstvideo_process_message(static_cast<int>(event.data)) != 0) {
-                if (ea_unregister_event(event.fd) != 0) {
-                    log_message(LOG_LEVEL_ERROR, "failed to unregister gst bus descriptor");
-                }
                 pipe_ended(static_cast<int>(event.data));
             }
             break;
@@ -348,11 +347,8 @@ void run_event_loop() {
             dispatch(ready[index]);
         }
         write_back_config();
-        // A pipe torn down because its end-of-stream never came may never have had its bus
-        // registered, so a failed unregistration is expected here.
-        for (const pipe_bus_fd &ended : gstvideo_check_eos_deadlines()) {
-            ea_unregister_event(ended.fd);
-            pipe_ended(ended.pipe);
+        for (int pipe : gstvideo_check_deadlines()) {
+            pipe_ended(pipe);
         }
         if (exit_flag && gstvideo_are_pipes_closed()) {
             running = 0;
@@ -391,6 +387,8 @@ int main(int argc, char **argv) {
     read_conf_file();
     log_message(LOG_LEVEL_INFO, "Configure func takes : %fs", seconds_since(start));
     ac_check_settings();
+    // A second daemon started by hand must not take the camera, the panel or the socket.
+    socket_refuse_if_served(global_config.socket_file.c_str());
 
     start_video();
     touch_file(global_config.video_ready_file.c_str());

@@ -17,7 +17,7 @@ UniqueFd timer_fd;
 }  // namespace
 
 int timer_init() {
-    timer_fd.reset(timerfd_create(CLOCK_MONOTONIC, 0));
+    timer_fd.reset(timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC));
     if (!timer_fd.valid()) {
         log_message(LOG_LEVEL_ERROR, "Failed to create timer fd\n");
     }

@@ -59,8 +59,7 @@ int make_vid_xformer(GstElement *pipeline) {
         return -1;
     }
     ipu_caps = std::move(caps);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline, PIPE_TRANSFORMER);
 }
 
 int make_record_vid_enc(GstElement *pipeline) {
@@ -93,9 +92,7 @@ int make_record_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the record video enc.");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_RECORD_VIDEO_ENC);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline, PIPE_RECORD_VIDEO_ENC);
 }
 
 int make_stream_vid_enc(GstElement *pipeline) {
@@ -123,9 +120,7 @@ int make_stream_vid_enc(GstElement *pipeline) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the stream video enc.");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_STREAM_VID_ENC);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline, PIPE_STREAM_VID_ENC);
 }
 
 int make_audio_enc(GstElement *pipeline) {
@@ -158,8 +153,7 @@ int make_audio_enc(GstElement *pipeline) {
         return -1;
     }
     audio_amp = std::move(amp);
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
-    return 0;
+    return start_playing(pipeline, PIPE_AUDIO_ENC);
 }
 
 bool belongs_to(const GstRef<GstElement> &handle, GstElement *pipeline) {
@@ -168,11 +162,13 @@ bool belongs_to(const GstRef<GstElement> &handle, GstElement *pipeline) {
 
 pipe_bus_fd start_producer(int id, const char *name, int (*build)(GstElement *),
                            const char *failure) {
-    pipe_bus_fd result = start_pipe(id, name, build);
-    if (result.fd < 0 && is_created(id)) {
-        log_message(LOG_LEVEL_WARN, "%s", failure);
-    }
-    return result;
+    return start_pipe(id, name, [build, failure](GstElement *pipeline) {
+        int result = build(pipeline);
+        if (result != 0) {
+            log_message(LOG_LEVEL_WARN, "%s", failure);
+        }
+        return result;
+    });
 }
 
 }  // namespace

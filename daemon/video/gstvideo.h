@@ -78,27 +78,30 @@ int gstvideo_resume_pipe(int id);
 // 0, or 1 at the first pipe that failed (later pipes are left alone).
 int gstvideo_pause_all_pipes();
 int gstvideo_resume_all_pipes();
-// Sends end-of-stream to every existing pipe.
+// Sends end-of-stream to every existing pipe. From then on every start is refused: the
+// daemon is stopping.
 void gstvideo_stop_all_pipes();
 // 1 when all ten slots are empty, else 0.
 int gstvideo_are_pipes_closed();
 // 1 when the pipe exists, else 0.
 int gstvideo_is_playing(int id);
-// Handles one bus message of the pipe. Nonzero: the pipe has ended (or its slot is empty) and
-// its bus descriptor must be unregistered now, before anything else opens a descriptor.
+// Handles one bus message of the pipe: 1 when the pipe has ended with it, else 0 (also when the
+// slot is empty). Whenever a pipe leaves its slot, its bus descriptor is unregistered from the
+// event aggregator before the bus is released.
 int gstvideo_process_message(int id);
 // Called after every batch of the main loop (the one-second timer guarantees one at least
 // every second): a pipe that was sent end-of-stream and has not delivered it in time is torn
-// down as if it had, with a warning. Returns the pipes torn down with their former bus
-// descriptors, which the caller unregisters now (they may never have been registered) and
-// treats like an end arriving on the bus.
-std::vector<pipe_bus_fd> gstvideo_check_eos_deadlines();
+// down as if it had, with a warning, and an HTTP stream whose restart is due is started again.
+// Returns the pipes torn down, for the caller to treat like an end arriving on the bus.
+std::vector<int> gstvideo_check_deadlines();
 
 // Recording and streams. Each start builds the producers the encoding type needs, then the
 // consumer, and returns every bus descriptor in build order, followed by zero entries (5
-// entries for record and TCP, 4 for HTTP); none when a pipe could not be made (pipes already
-// built stay) or the type has no such stream. `location` is a splitmuxsink pattern holding
-// "%02d". Stops return 0; the last consumer to stop also ends the shared producers.
+// entries for record and TCP, 4 for HTTP); none when a pipe could not be made or reach
+// PLAYING (what this start built is removed again), the type has no such stream or the video
+// is stopping. A pipe that is ending is built anew once it has ended. `location` is a
+// splitmuxsink pattern holding "%02d". Stops return 0 and also end every producer that no
+// other consumer listens to.
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location);
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port);
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url);

@@ -1,9 +1,10 @@
 // Consumers of the shared producers: split MP4 recording, the MPEG-TS server on TCP and the
-// H.264 upload over HTTP. The last consumer to stop also ends the producers.
+// H.264 upload over HTTP. A producer runs only while a consumer listens to it.
 #include <dirent.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 #include "core/log.h"
 #include "video/elements.h"
 #include "video/encoders.h"
+#include "video/http_restart.h"
 #include "video/registry.h"
 
 namespace {
@@ -29,8 +31,12 @@ constexpr int64_t kIndexUpdatePeriod = GST_SECOND;
 constexpr int64_t kReservedIndexFactor = 2;
 constexpr int64_t kMinReservedIndex = 20 * GST_SECOND;
 
-// Consumer branches running, counted when built and when asked to stop.
-int media_branches = 0;
+constexpr int kProducers[] = {PIPE_TRANSFORMER, PIPE_RECORD_VIDEO_ENC, PIPE_STREAM_VID_ENC,
+                              PIPE_AUDIO_ENC};
+constexpr int kConsumers[] = {PIPE_RECORD, PIPE_TCP_STREAM, PIPE_HTTP_STREAM};
+
+// The encoding type each consumer was built with: it decides which producers feed it.
+int consumer_type[PIPE_COUNT];
 // Location pattern of the current recording, kept for the flush after its end.
 std::optional<std::string> record_file;
 
@@ -115,8 +121,9 @@ int make_record(GstElement *pipeline, int type, const char *location) {
             return -1;
         }
     }
-    ++media_branches;
-    gstvideo_set_state(pipeline, GST_STATE_PLAYING);
+    if (start_playing(pipeline, PIPE_RECORD) != 0) {
+        return -1;
+    }
     g_usleep(kAfterBuildWaitUs);
     return 0;
 }
@@ -166,9 +173,9 @@ int make_stream(GstElement *pipeline, int type, int port) {
         log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the stream mux.\n");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_TCP_STREAM);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    ++media_branches;
+    if (start_playing(pipeline, PIPE_TCP_STREAM) != 0) {
+        return -1;
+    }
     g_usleep(kAfterBuildWaitUs);
     return 0;
 }
@@ -195,81 +202,127 @@ int make_http_stream(GstElement *pipeline, const char *url) {
         log_message(LOG_LEVEL_ERROR, "Failed to link elements in the http streaming pipe");
         return -1;
     }
-    join_timeline_of(pipeline, PIPE_HTTP_STREAM);
-    gst_element_set_state(pipeline, GST_STATE_PLAYING);
-    ++media_branches;
-    return 0;
+    http_restart_track(sink.get());
+    return start_playing(pipeline, PIPE_HTTP_STREAM);
 }
 
-pipe_bus_fd create_media_pipe_record(int type, const char *location) {
-    return start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
-        return make_record(pipeline, type, location);
-    });
+bool is_running(int id) {
+    return is_created(id) && !eos_pending(id);
 }
 
-pipe_bus_fd create_media_pipe_stream(int type, int port) {
-    return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
-        return make_stream(pipeline, type, port);
-    });
+// The producers a consumer built with encoding type `type` listens to, in build order; none for
+// an HTTP stream without pictures.
+std::vector<int> producers_of(int consumer, int type) {
+    int video_encoder = consumer == PIPE_RECORD ? PIPE_RECORD_VIDEO_ENC : PIPE_STREAM_VID_ENC;
+    std::vector<int> producers;
+    if (type != 2) {
+        producers = {PIPE_TRANSFORMER, video_encoder};
+    }
+    if (type != 1 && consumer != PIPE_HTTP_STREAM) {
+        producers.push_back(PIPE_AUDIO_ENC);
+    }
+    return producers;
 }
 
-pipe_bus_fd create_media_pipe_http_stream(const char *url) {
-    return start_pipe(PIPE_HTTP_STREAM, "http-stream-pipe",
-                      [url](GstElement *pipeline) { return make_http_stream(pipeline, url); });
+pipe_bus_fd start_producer(int id) {
+    switch (id) {
+        case PIPE_TRANSFORMER:
+            return create_media_vid_xformer();
+        case PIPE_RECORD_VIDEO_ENC:
+            return create_media_record_vid_enc();
+        case PIPE_STREAM_VID_ENC:
+            return create_media_stream_vid_enc();
+        default:
+            return create_media_audio_enc();
+    }
 }
 
-bool any_failed(const std::vector<pipe_bus_fd> &entries, size_t tested) {
-    for (size_t index = 0; index < tested && index < entries.size(); ++index) {
-        if (entries[index].fd < 0) {
-            return true;
+// The producers that running consumers other than `except` listen to, by pipe identifier.
+std::array<bool, PIPE_COUNT> producers_in_use(int except) {
+    std::array<bool, PIPE_COUNT> in_use{};
+    for (int consumer : kConsumers) {
+        if (consumer != except && is_running(consumer)) {
+            for (int producer : producers_of(consumer, consumer_type[consumer])) {
+                in_use[producer] = true;
+            }
         }
     }
-    return false;
+    return in_use;
 }
 
-// Starts the video producers (transformer and one encoder) and, when the type carries audio,
-// the audio encoder, filling entries in build order.
-bool start_producers(int type, pipe_bus_fd (*video_encoder)(), std::vector<pipe_bus_fd> &entries,
-                     size_t &next) {
-    switch (type) {
-        case 0:
-        case 1:
-            entries[next++] = create_media_vid_xformer();
-            entries[next++] = video_encoder();
-            if (type == 0) {
-                entries[next++] = create_media_audio_enc();
-            }
-            return true;
-        case 2:
-            entries[next++] = create_media_audio_enc();
-            return true;
-        default:
-            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
-            return false;
+// Ends every running producer that no consumer but `leaving` listens to, so that no encoder
+// runs without a consumer.
+void stop_unused_producers(int leaving) {
+    std::array<bool, PIPE_COUNT> in_use = producers_in_use(leaving);
+    for (int producer : kProducers) {
+        if (is_running(producer) && !in_use[producer]) {
+            send_eos(producer);
+        }
     }
 }
 
-int destroy_media_pipe(int type, int pipe) {
-    if (eos_pending(pipe)) {
-        // A repeated stop of an ending consumer: it no longer counts, and the producers may
-        // still feed another consumer.
-        send_eos(pipe);
+// After a failed start of `consumer`: removes the producers the start built that no other
+// consumer listens to. Their buses were never registered, and they carried nothing yet: they
+// are removed, not drained.
+void remove_new_producers(int consumer, const std::vector<int> &producers,
+                          const std::array<bool, PIPE_COUNT> &ran_before) {
+    std::array<bool, PIPE_COUNT> in_use = producers_in_use(consumer);
+    for (int producer : producers) {
+        if (is_created(producer) && !ran_before[producer] && !in_use[producer]) {
+            discard_pipe(producer);
+        }
+    }
+}
+
+// Starts the producers the consumer needs with the current encoding type, then the consumer
+// itself (`start` makes or finds it): their bus descriptors in build order, padded with zero
+// entries to `size`. None when a pipe cannot be made; the producers this start built are then
+// removed again unless another consumer listens to them, and so is the consumer.
+template <typename Start>
+std::optional<std::vector<pipe_bus_fd>> start_consumer(int consumer, size_t size, Start start) {
+    int type = video_settings().enc_type;
+    if (type < 0 || type > 2) {
+        log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
+        return std::nullopt;
+    }
+    std::vector<int> producers = producers_of(consumer, type);
+    if (producers.empty() || !may_start(consumer)) {
+        return std::nullopt;
+    }
+    std::array<bool, PIPE_COUNT> ran_before{};
+    for (int producer : producers) {
+        ran_before[producer] = is_running(producer);
+    }
+    std::vector<pipe_bus_fd> entries(size, pipe_bus_fd{0, 0});
+    size_t next = 0;
+    bool failed = false;
+    for (int producer : producers) {
+        entries[next] = start_producer(producer);
+        failed = entries[next++].fd < 0;
+        if (failed) {
+            break;
+        }
+    }
+    if (!failed) {
+        entries[next] = start(type);
+        failed = entries[next].fd < 0;
+    }
+    if (failed) {
+        remove_new_producers(consumer, producers, ran_before);
+        return std::nullopt;
+    }
+    consumer_type[consumer] = type;
+    return entries;
+}
+
+int stop_consumer(int consumer) {
+    if (!is_created(consumer)) {
         return 0;
     }
-    if (media_branches <= 1) {
-        if (type < 0 || type > 2) {
-            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
-            return -1;
-        }
-        // No consumer is left: every producer that exists ends, also one that a type in force
-        // before an encoding change left behind.
-        for (int producer :
-             {PIPE_TRANSFORMER, PIPE_RECORD_VIDEO_ENC, PIPE_STREAM_VID_ENC, PIPE_AUDIO_ENC}) {
-            gstvideo_stop_pipe(producer);
-        }
+    if (is_running(consumer)) {
+        stop_unused_producers(consumer);
     }
-    send_eos(pipe);
-    --media_branches;
+    send_eos(consumer);
     return 0;
 }
 
@@ -281,68 +334,44 @@ bool crash_safe_recording() {
 }
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
-    std::vector<pipe_bus_fd> entries(kRecordEntries, pipe_bus_fd{0, 0});
-    record_file = location;
-    int type = video_settings().enc_type;
-    size_t next = 0;
-    if (!start_producers(type, create_media_record_vid_enc, entries, next)) {
-        return std::nullopt;
-    }
-    entries[next++] = create_media_pipe_record(type, location);
-    if (any_failed(entries, kRecordEntries - 1)) {
-        return std::nullopt;
-    }
-    return entries;
+    return start_consumer(PIPE_RECORD, kRecordEntries, [location](int type) {
+        pipe_bus_fd started =
+            start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
+                return make_record(pipeline, type, location);
+            });
+        // Taken only now: a recording that was still ending has flushed its own folder.
+        if (started.fd >= 0) {
+            record_file = location;
+        }
+        return started;
+    });
 }
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port) {
-    std::vector<pipe_bus_fd> entries(kStreamEntries, pipe_bus_fd{0, 0});
-    int type = video_settings().enc_type;
-    size_t next = 0;
-    if (!start_producers(type, create_media_stream_vid_enc, entries, next)) {
-        return std::nullopt;
-    }
-    entries[next++] = create_media_pipe_stream(type, port);
-    if (any_failed(entries, kStreamEntries - 1)) {
-        return std::nullopt;
-    }
-    return entries;
+    return start_consumer(PIPE_TCP_STREAM, kStreamEntries, [port](int type) {
+        return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
+            return make_stream(pipeline, type, port);
+        });
+    });
 }
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url) {
-    std::vector<pipe_bus_fd> entries(kHttpEntries, pipe_bus_fd{0, 0});
-    switch (video_settings().enc_type) {
-        case 0:
-        case 1:
-            entries[0] = create_media_vid_xformer();
-            entries[1] = create_media_stream_vid_enc();
-            entries[2] = create_media_pipe_http_stream(url);
-            if (any_failed(entries, kHttpEntries - 1)) {
-                return std::nullopt;
-            }
-            return entries;
-        case 2:
-            return std::nullopt;
-        default:
-            log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
-            return std::nullopt;
-    }
+    return start_consumer(PIPE_HTTP_STREAM, kHttpEntries, [url](int) {
+        return start_pipe(PIPE_HTTP_STREAM, "http-stream-pipe",
+                          [url](GstElement *pipeline) { return make_http_stream(pipeline, url); });
+    });
 }
 
 int gstvideo_stop_record() {
-    return is_created(PIPE_RECORD) ? destroy_media_pipe(video_settings().enc_type, PIPE_RECORD) : 0;
+    return stop_consumer(PIPE_RECORD);
 }
 
 int gstvideo_stop_stream() {
-    return is_created(PIPE_TCP_STREAM)
-               ? destroy_media_pipe(video_settings().enc_type, PIPE_TCP_STREAM)
-               : 0;
+    return stop_consumer(PIPE_TCP_STREAM);
 }
 
 int gstvideo_stop_http_stream() {
-    return is_created(PIPE_HTTP_STREAM)
-               ? destroy_media_pipe(video_settings().enc_type, PIPE_HTTP_STREAM)
-               : 0;
+    return stop_consumer(PIPE_HTTP_STREAM);
 }
 
 void media_record_ended() {

@@ -5,10 +5,12 @@
 #include <cstring>
 #include <vector>
 
+#include "core/event_aggregator.h"
 #include "core/log.h"
 #include "core/sysroot.h"
 #include "video/fragment_sync.h"
 #include "video/gst_handle.h"
+#include "video/http_restart.h"
 
 namespace {
 
@@ -22,6 +24,9 @@ const char *const kShortNames[PIPE_COUNT] = {
 // not, nor long: every client waits meanwhile. A change that data completes settles within a
 // few frames.
 constexpr GstClockTime kStateQueryWait = 200 * GST_MSECOND;
+// How long a start waits to learn whether a new pipeline reaches PLAYING; one that is slower
+// than that is taken as started.
+constexpr GstClockTime kStartWait = 3 * GST_SECOND;
 
 // How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
 // record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
@@ -37,9 +42,17 @@ bool eos_events[PIPE_COUNT];
 gint64 eos_deadline[PIPE_COUNT];
 // Fragments of the record pipe that were opened and not yet closed.
 int record_open_fragments = 0;
+// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing.
+bool closing = false;
 
 bool valid_id(int id) {
     return id >= 0 && id < PIPE_COUNT;
+}
+
+// The shared encoders and the transformer, which feed the record and stream pipes.
+bool is_producer(int id) {
+    return id == PIPE_TRANSFORMER || id == PIPE_RECORD_VIDEO_ENC || id == PIPE_STREAM_VID_ENC ||
+           id == PIPE_AUDIO_ENC;
 }
 
 gint64 eos_timeout(int id) {
@@ -50,8 +63,10 @@ int set_pipe_state(int id, GstState state) {
     return gstvideo_set_state(pipes[id].get(), state);
 }
 
-void destroy_pipe(int id) {
-    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+// Empties the slot. The bus descriptor leaves the event aggregator before the bus is released:
+// once closed, its number can be handed to the next descriptor opened (another pipe's bus, a
+// client), which an entry left behind would then shadow.
+void release_pipe(int id) {
     GstElement *pipeline = pipes[id].get();
     if (gstvideo_set_state(pipeline, GST_STATE_NULL) != 0) {
         // A pipeline that cannot be queried is stopped all the same before it is released.
@@ -59,14 +74,29 @@ void destroy_pipe(int id) {
     }
     live_forget_pipeline(pipeline);
     encoders_forget_pipeline(pipeline);
+    if (id == PIPE_HTTP_STREAM) {
+        http_restart_forget();
+    }
+    ea_unregister_event(get_bus_filefd(buses[id].get()));
     buses[id].reset();
     pipes[id].reset();
+    eos_events[id] = false;
+}
+
+void destroy_pipe(int id) {
+    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+    release_pipe(id);
     if (id == PIPE_RECORD) {
         record_open_fragments = 0;
         fragment_sync_stop();
         media_record_ended();
     }
-    eos_events[id] = false;
+}
+
+void tear_down_overdue(int id) {
+    log_message(LOG_LEVEL_WARN,
+                "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
+    destroy_pipe(id);
 }
 
 // Tracks the record pipe's fragments so that the end of its last one can stand for an
@@ -98,17 +128,6 @@ void track_record_fragment(GstMessage *message) {
     }
 }
 
-void restart_pipe(int id) {
-    if (eos_events[id]) {
-        // Restarting would drop the end-of-stream and bring the pipe back to life.
-        log_message(LOG_LEVEL_DEBUG, "Pipe %d is ending, not restarted", id);
-        return;
-    }
-    set_pipe_state(id, GST_STATE_NULL);
-    join_timeline_of(pipes[id].get(), id);
-    set_pipe_state(id, GST_STATE_PLAYING);
-}
-
 int message_handle(GstMessage *message, int id) {
     GstObject *source = GST_MESSAGE_SRC(message);
     GText path(source ? gst_object_get_path_string(source) : g_strdup("(NULL)"));
@@ -132,12 +151,14 @@ int message_handle(GstMessage *message, int id) {
             }
             GErrorPtr error(raw_error);
             GText debug(raw_debug);
-            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(),
-                        error ? error->message : "(NULL)");
-            if (strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
-                log_message(LOG_LEVEL_INFO, "event detected");
-                restart_pipe(id);
+            const char *text = error ? error->message : "(NULL)";
+            if (id == PIPE_HTTP_STREAM && source &&
+                strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
+                // The upload's failures restart it, told in one line per restart.
+                http_restart_sink_failed(path.get(), text);
+                break;
             }
+            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(), text);
             if (debug) {
                 log_message(LOG_LEVEL_WARN, "%s", debug.get());
             }
@@ -196,12 +217,7 @@ int gstvideo_init(const gstvideo_configs &settings) {
 void gstvideo_destroy() {
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id]) {
-            gst_element_set_state(pipes[id].get(), GST_STATE_NULL);
-            live_forget_pipeline(pipes[id].get());
-            encoders_forget_pipeline(pipes[id].get());
-            buses[id].reset();
-            pipes[id].reset();
-            eos_events[id] = false;
+            release_pipe(id);
         }
     }
     if (gst_is_initialized()) {
@@ -246,7 +262,7 @@ int gstvideo_set_state(GstElement *element, GstState target) {
     return -1;
 }
 
-void join_timeline_of(GstElement *pipeline, int id) {
+bool join_timeline_of(GstElement *pipeline, int id) {
     int producer = -1;
     switch (id) {
         case PIPE_STREAM_VID_ENC:
@@ -263,18 +279,21 @@ void join_timeline_of(GstElement *pipeline, int id) {
             producer = configs.enc_type == 0 ? PIPE_AUDIO_ENC : -1;
             break;
         default:
-            return;
+            return true;
     }
     GstElement *reference = pipeline_of(producer);
     if (!reference) {
-        return;
+        return true;
     }
     GstRef<GstClock> clock(gst_pipeline_get_clock(GST_PIPELINE(reference)));
     gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock.get());
     // Going to PAUSED resets the start time; from there on the base time stays as set.
-    gst_element_set_state(pipeline, GST_STATE_PAUSED);
+    if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+        return false;
+    }
     gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
     gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
+    return true;
 }
 
 // Where the end-of-stream of a pipe enters, in order. A plain base source takes it on its
@@ -310,15 +329,23 @@ void send_eos(int id) {
         return;
     }
     log_message(LOG_LEVEL_INFO, "Sending eos on pipe: %d", id);
-    // In a paused pipeline whose source is not live, the streaming thread waits in the sink
-    // for the pipeline to play again, and the end-of-stream would wait for it on the main
-    // thread for ever: such a pipeline plays again to end. (A paused live source waits
-    // without holding its stream, so the end-of-stream is queued and the deadline applies.)
     GstState current = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
-    GstStateChangeReturn state = gst_element_get_state(pipes[id].get(), &current, &pending, 0);
-    if (state != GST_STATE_CHANGE_NO_PREROLL &&
-        (current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED)) {
+    gst_element_get_state(pipes[id].get(), &current, &pending, 0);
+    bool paused = current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED;
+    if ((current == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) ||
+        (paused && is_producer(id))) {
+        // Stopped (waiting for a restart), nothing flows that could carry an end. A paused
+        // producer has nothing to finish, and playing again it would hand pictures held since
+        // the pause to consumers that are ending, out of their time order.
+        destroy_pipe(id);
+        return;
+    }
+    // Any other paused pipeline plays again to end: held in PAUSED, a live source never hands
+    // on the end-of-stream (the recording would lose its index), and in one whose source is
+    // not live the streaming thread waits in the sink, so handing the end-of-stream over would
+    // wait for it on the main thread for ever.
+    if (paused) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
     for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
@@ -390,6 +417,7 @@ int gstvideo_resume_all_pipes() {
 
 void gstvideo_stop_all_pipes() {
     log_message(LOG_LEVEL_INFO, "Requesting stop of all pipes..");
+    closing = true;
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id]) {
             send_eos(id);
@@ -412,7 +440,8 @@ int gstvideo_is_playing(int id) {
 
 int gstvideo_process_message(int id) {
     if (!valid_id(id) || !buses[id]) {
-        return 1;
+        // An entry of a batch whose pipe an earlier handler of the same batch ended.
+        return 0;
     }
     GstRef<GstMessage> message(gst_bus_pop(buses[id].get()));
     if (!message) {
@@ -421,17 +450,68 @@ int gstvideo_process_message(int id) {
     return message_handle(message.get(), id);
 }
 
-std::vector<pipe_bus_fd> gstvideo_check_eos_deadlines() {
-    std::vector<pipe_bus_fd> ended;
+std::vector<int> gstvideo_check_deadlines() {
+    std::vector<int> ended;
     gint64 now = g_get_monotonic_time();
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id] && eos_events[id] && now >= eos_deadline[id]) {
-            log_message(LOG_LEVEL_WARN,
-                        "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
-            int fd = get_bus_filefd(buses[id].get());
-            destroy_pipe(id);
-            ended.push_back({fd, id});
+            tear_down_overdue(id);
+            ended.push_back(id);
         }
     }
+    http_restart_when_due();
     return ended;
+}
+
+bool may_start(int id) {
+    if (closing) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d not started: the video is stopping", id);
+    }
+    return !closing;
+}
+
+void wait_for_end(int id) {
+    log_message(LOG_LEVEL_INFO, "Pipe %d is ending, waiting for its end", id);
+    while (pipes[id]) {
+        gint64 left = eos_deadline[id] - g_get_monotonic_time();
+        if (left <= 0) {
+            tear_down_overdue(id);
+            break;
+        }
+        GstRef<GstMessage> message(gst_bus_timed_pop(buses[id].get(), left * GST_USECOND));
+        if (message) {
+            message_handle(message.get(), id);
+        }
+    }
+}
+
+void discard_pipe(int id) {
+    log_message(LOG_LEVEL_INFO, "Pipe %d removed", id);
+    release_pipe(id);
+}
+
+int start_playing(GstElement *pipeline, int id) {
+    GstStateChangeReturn result = GST_STATE_CHANGE_FAILURE;
+    if (join_timeline_of(pipeline, id)) {
+        result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    }
+    if (result == GST_STATE_CHANGE_ASYNC) {
+        result = gst_element_get_state(pipeline, nullptr, nullptr, kStartWait);
+    }
+    // Some sinks tell a failure to open (a port already taken) only by an error message and
+    // change state all the same, to play on without a device. The upload's failures are left
+    // to its restarts: its server may come back.
+    GstRef<GstMessage> error;
+    if (id != PIPE_HTTP_STREAM) {
+        GstRef<GstBus> bus(gst_element_get_bus(pipeline));
+        error.reset(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
+    }
+    if (error) {
+        GError *raw_error = nullptr;
+        gst_message_parse_error(error.get(), &raw_error, nullptr);
+        GErrorPtr parsed(raw_error);
+        log_message(LOG_LEVEL_WARN, "from element %s: %s", GST_MESSAGE_SRC_NAME(error.get()),
+                    parsed ? parsed->message : "(NULL)");
+    }
+    return result == GST_STATE_CHANGE_FAILURE || error ? -1 : 0;
 }

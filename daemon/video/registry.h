@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "core/log.h"
 #include "video/gst_handle.h"
 #include "video/gstvideo.h"
 
@@ -35,21 +36,46 @@ void send_eos(int id);
 // audio encoder's sound: with video and audio, it plays in the audio encoder's timeline (whose
 // capture clock stays its own), so that a recording started while a stream's audio encoder
 // already runs gets its sound in step with its pictures. `pipeline` is (to be) pipe `id`.
-void join_timeline_of(GstElement *pipeline, int id);
+// False when the pipeline cannot even pause (a sink that cannot open its port).
+bool join_timeline_of(GstElement *pipeline, int id);
 
-// The shape every start operation shares: the existing pipe's descriptor, or a new pipe made
-// by `build` (which returns 0 on success).
+// False, with a warning, once the video was asked to stop: nothing new is built then.
+bool may_start(int id);
+// Returns once pipe `id`, which is ending, has left its slot: by its end-of-stream (its bus is
+// read here meanwhile) or by its tear-down when its deadline passes first.
+void wait_for_end(int id);
+// Removes a pipe that could not be built or started.
+void discard_pipe(int id);
+// Sets a freshly built pipe `id` playing in its producer's timeline: 0, or -1 (with a warning)
+// when it cannot get there (a sink that cannot open its device or port).
+int start_playing(GstElement *pipeline, int id);
+
+// The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
+// `build` (which returns 0 on success). A pipe that is ending is not handed out, since it is
+// about to go: the new one is built once it has gone. A pipe that could not be built is removed.
 template <typename Builder>
 pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
     pipe_bus_fd result{-1, id};
+    if (!may_start(id)) {
+        return result;
+    }
+    if (is_created(id) && eos_pending(id)) {
+        wait_for_end(id);
+    }
     if (is_created(id)) {
         result.fd = create_pipeline(id, name);
         return result;
     }
     int fd = create_pipeline(id, name);
-    if (fd >= 0 && build(pipeline_of(id)) == 0) {
-        result.fd = fd;
+    if (fd < 0) {
+        return result;
     }
+    if (build(pipeline_of(id)) != 0) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d could not be started", id);
+        discard_pipe(id);
+        return result;
+    }
+    result.fd = fd;
     return result;
 }
 

@@ -153,7 +153,8 @@ class ClientTool(unittest.TestCase):
             failed = ctl("enable_video", "1")
             self.assertEqual((failed.stdout, failed.returncode), ("", 1))
             self.assertEqual(ctl("--help").returncode, 0)
-            self.assertIn("mrvdcctl [--socket PATH] COMMAND [DATA]", ctl("--help").stdout)
+            self.assertIn("mrvdcctl [--socket PATH] [--timeout SECONDS] COMMAND [DATA]",
+                          ctl("--help").stdout)
         gone = ctl("get_lum")
         self.assertEqual(gone.returncode, 2)
         self.assertIn("cannot connect to the daemon at " + d.socket_path, gone.stderr)

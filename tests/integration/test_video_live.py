@@ -197,8 +197,10 @@ class Deadline(unittest.TestCase):
     def test_a_pipe_that_never_ends_is_torn_down_after_a_bounded_wait(self):
         with Daemon({"enc_type": 1}) as d:
             self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            # A paused live pipeline keeps the end-of-stream queued at its source.
-            self.assertEqual(d.request("c:pause_pipe:i:2"), "r:pause_pipe:n:")
+            # The record encoder's source is told to drop the end-of-stream it is sent.
+            os.makedirs(d.path("/var/lib/interpipe"))
+            with open(d.path("/var/lib/interpipe/hold-eos"), "w") as held:
+                held.write("record-enc-ipsrc\n")
             mark = len(d.log())
             started = time.monotonic()
             self.assertEqual(d.request("c:kill_pipe:i:2"), "r:kill_pipe:n:")

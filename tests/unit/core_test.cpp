@@ -209,15 +209,38 @@ TEST_F(Aggregator, RegistrationRules) {
     LogCapture capture;
     int fd = make_fd();
     EXPECT_EQ(ea_register_event(fd, EA_TIMER, 0), 0);
-    EXPECT_EQ(ea_register_event(fd, EA_TIMER, 5), 0);
-    EXPECT_EQ(ea_register_event(fd, EA_SIGNAL, 0), 1);
+    EXPECT_EQ(ea_register_event(fd, EA_TIMER, 0), 0);
+    EXPECT_FALSE(capture.contains("Replaced"));
     EXPECT_EQ(ea_registered_count(), 1);
     EXPECT_EQ(ea_unregister_event(fd + 1000), -1);
     while (ea_registered_count() < EA_MAX_EVENTS) {
         ASSERT_EQ(ea_register_event(make_fd(), EA_CLIENT_SOCKET, 0), 0);
     }
     EXPECT_EQ(ea_register_event(make_fd(), EA_CLIENT_SOCKET, 0), 1);
+    EXPECT_EQ(ea_register_event(fd, EA_TIMER, 0), 0);
     EXPECT_EQ(ea_registered_count(), EA_MAX_EVENTS);
+}
+
+// A number registered again with another type or data belongs to a new descriptor: the entry
+// left over from the closed one must not keep it.
+TEST_F(Aggregator, ANumberHeldByAStaleEntryIsTakenOverByTheNewDescriptor) {
+    LogCapture capture;
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    fds_.emplace_back(pair[0]);
+    fds_.emplace_back(pair[1]);
+    ASSERT_EQ(ea_register_event(pair[0], EA_PIPE_BUS, 5), 0);
+    EXPECT_EQ(ea_register_event(pair[0], EA_PIPE_BUS, 6), 0);
+    EXPECT_EQ(ea_register_event(pair[0], EA_CLIENT_SOCKET, 9), 0);
+    EXPECT_TRUE(capture.contains("[WARN]: Replaced stale entry of fd"));
+    EXPECT_EQ(ea_registered_count(), 1);
+    ASSERT_EQ(write(pair[1], "x", 1), 1);
+    int count = 0;
+    const ea_event *ready = ea_poll_events(&count);
+    ASSERT_EQ(count, 1);
+    EXPECT_EQ(ready[0].type, EA_CLIENT_SOCKET);
+    EXPECT_EQ(ready[0].data, 9u);
+    ea_unregister_event(pair[0]);
 }
 
 TEST_F(Aggregator, RemovalMovesTheLastEntryAndReadyEntriesKeepTheirData) {

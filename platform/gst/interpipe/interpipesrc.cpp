@@ -10,7 +10,9 @@
 // An end-of-stream sent to this source is queued behind the buffers already here, the way the
 // sight's application-source based element queues serialized events: handing it over never
 // waits for the streaming thread, which may be held downstream (a muxer waiting for another
-// stream). Buffers arriving after it are dropped.
+// stream). Buffers arriving after it are dropped. For tests of pipelines that never end, a
+// source whose name is a line of the sysroot's var/lib/interpipe/hold-eos drops it instead, as a
+// stuck element would.
 //
 // "stream-sync" passthrough-ts leaves the producer's timestamps as they are. restart-ts stamps
 // each buffer with this pipeline's running time at the moment the producer handed it over
@@ -394,9 +396,31 @@ void src_get_property(GObject *object, guint id, GValue *value, GParamSpec *pspe
     }
 }
 
+bool holds_eos(GstElement *element) {
+    const gchar *root = g_getenv("MRVDC_SYSROOT");
+    if (!root || !*root)
+        return false;
+    gchar *path = g_build_filename(root, "var", "lib", "interpipe", "hold-eos", NULL);
+    gchar *text = nullptr;
+    bool held = false;
+    if (g_file_get_contents(path, &text, nullptr, nullptr)) {
+        gchar **names = g_strsplit(text, "\n", -1);
+        held = g_strv_contains(names, GST_ELEMENT_NAME(element));
+        g_strfreev(names);
+    }
+    g_free(text);
+    g_free(path);
+    return held;
+}
+
 gboolean src_send_event(GstElement *element, GstEvent *event) {
     if (GST_EVENT_TYPE(event) != GST_EVENT_EOS)
         return GST_ELEMENT_CLASS(gst_interpipe_src_parent_class)->send_event(element, event);
+    if (holds_eos(element)) {
+        GST_INFO_OBJECT(element, "holding the end-of-stream back");
+        gst_event_unref(event);
+        return TRUE;
+    }
     SrcState &s = *GST_INTERPIPE_SRC(element)->state;
     {
         std::lock_guard<std::mutex> guard(s.lock);

@@ -1,0 +1,175 @@
+"""The video pipelines under faults: a start while its pipe is ending, a TCP port already taken,
+a start after the stop signal, a stop of a paused recording, an unreachable upload server."""
+import os
+import re
+import signal
+import socket
+import time
+import unittest
+
+from harness import Client, Daemon, wait_for
+from media import MediaInfo, TcpReader, fragments, free_port, log_lines_after, wait_for_log
+
+PIPELINES = {"vidtransformer-pipe": 8, "record-videnc-pipe": 2, "stream-videnc-pipe": 9,
+             "audenc-pipe": 3, "record-pipe": 5, "stream-pipe": 4, "http-stream-pipe": 7}
+
+
+def media_pipes(daemon):
+    """The record and stream pipes, and their producers, that "pipeline_state" shows."""
+    mark = len(daemon.log())
+    assert daemon.request("c:pipeline_state:n:") == "r:pipeline_state:n:"
+    names = [re.search(r"-- Bin -- \[(.+)\]", line)[1]
+             for line in log_lines_after(daemon, mark, r"-- Bin -- \[")]
+    return {PIPELINES[name] for name in names if name in PIPELINES}
+
+
+def hold_eos(daemon, *elements):
+    """Makes the named inter-pipeline sources drop the end-of-stream they are sent."""
+    os.makedirs(daemon.path("/var/lib/interpipe"), exist_ok=True)
+    with open(daemon.path("/var/lib/interpipe/hold-eos"), "w") as names:
+        names.write("".join(name + "\n" for name in elements))
+
+
+class StartWhileEnding(unittest.TestCase):
+    def test_a_start_right_after_a_stop_starts_anew_and_leaves_no_producer_behind(self):
+        port = free_port()
+        with Daemon({"enc_type": 0, "record_max_len": 5, "tcp_stream_port": port}) as d:
+            for command in ("enable_record", "enable_tcp_stream"):
+                self.assertEqual(d.request(f"c:{command}:i:1"), f"r:{command}:n:")
+            time.sleep(1.5)
+            with Client(d.socket_path) as client:
+                for command in ("enable_record", "enable_tcp_stream"):
+                    self.assertEqual(client.request(f"c:{command}:i:0"), f"r:{command}:n:")
+                    self.assertEqual(client.request(f"c:{command}:i:1"), f"r:{command}:n:")
+            self.assertEqual(len(log_lines_after(d, 0, r"Creating record branch")), 2)
+            self.assertEqual(len(log_lines_after(d, 0, r"Creating stream pipeline")), 2)
+            self.assertEqual(media_pipes(d), {8, 2, 9, 3, 5, 4})
+            reader = TcpReader(port)
+            time.sleep(2)
+            self.assertGreater(len(reader.stop()), 50 * 188)
+            for command in ("enable_record", "enable_tcp_stream"):
+                self.assertEqual(d.request(f"c:{command}:i:0"), f"r:{command}:n:")
+            self.assertTrue(wait_for(lambda: not media_pipes(d), timeout=15))
+            recordings = {re.sub(r"_\d\d\.mp4$", "", name)
+                          for name in fragments(d.path("/media/video"), "video_")}
+            self.assertEqual(len(recordings), 2, recordings)
+            for name in fragments(d.path("/media/video"), "video_"):
+                self.assertTrue(MediaInfo(name).ok, name)
+            self.assertEqual(d.stop(), 0)
+
+    def test_a_start_waits_for_a_pipe_that_never_ends_only_until_its_deadline(self):
+        with Daemon({"enc_type": 1, "record_max_len": 5}) as d:
+            hold_eos(d, "record-enc-ipsrc")
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            started = time.monotonic()
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertLess(time.monotonic() - started, 8)
+            self.assertTrue(log_lines_after(d, 0, r"Pipe 2 did not deliver its end-of-stream"))
+            self.assertEqual(media_pipes(d), {8, 2, 5})
+            self.assertEqual(d.stop(), 0)
+
+
+class OverdueTogether(unittest.TestCase):
+    def test_the_splash_after_overdue_pipes_is_served(self):
+        with Daemon({"enc_type": 1, "record_max_len": 5}) as d, \
+                Client(d.socket_path) as first, Client(d.socket_path) as second:
+            # Connections that stay open, so that descriptor numbers are handed out in order:
+            # a display made after the transformer, whose number the splash shown when both are
+            # torn down together then takes.
+            self.assertEqual(first.request("c:kill_pipe:i:1"), "r:kill_pipe:n:")
+            self.assertTrue(wait_for_log(d, r"Splash Pipeline set to playing"))
+            self.assertEqual(first.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 6"))
+            self.assertEqual(first.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertEqual(first.request("c:create_pipe:i:1"), "r:create_pipe:n:")
+            hold_eos(d, "vid-xform-ipsrc", "record-enc-ipsrc", "display-ipsrc")
+            mark = len(d.log())
+            first.sock.sendall(b"c:enable_record:i:0")
+            second.sock.sendall(b"c:kill_pipe:i:1")
+            self.assertEqual(first.sock.recv(100), b"r:enable_record:n:")
+            self.assertEqual(second.sock.recv(100), b"r:kill_pipe:n:")
+            self.assertTrue(wait_for_log(d, r"Splash Pipeline set to playing", mark, timeout=15))
+            mark = len(d.log())
+            self.assertEqual(first.request("c:kill_pipe:i:6"), "r:kill_pipe:n:")
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 6", mark, timeout=10))
+            self.assertFalse(log_lines_after(d, mark, r"Pipe 6 did not deliver"))
+            self.assertEqual(d.stop(), 0)
+
+
+class BusyPort(unittest.TestCase):
+    def test_a_stream_on_a_taken_port_fails_and_leaves_nothing_running(self):
+        with socket.socket() as taken:
+            taken.bind(("0.0.0.0", 0))
+            taken.listen()
+            port = taken.getsockname()[1]
+            with Daemon({"enc_type": 0, "tcp_stream_port": port}) as d:
+                self.assertEqual(d.request("c:enable_tcp_stream:i:1"), "e:enable_tcp_stream:n:")
+                self.assertEqual(media_pipes(d), set())
+                self.assertEqual(d.request("c:set_enc_type:i:1"), "r:set_enc_type:n:")
+                # Recording still works with the producers built anew.
+                self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+                self.assertEqual(media_pipes(d), {8, 2, 5})
+                self.assertEqual(d.stop(), 0)
+
+
+class StartWhileStopping(unittest.TestCase):
+    def test_after_the_stop_signal_nothing_starts_and_the_daemon_ends(self):
+        with Daemon({"enc_type": 1, "tcp_stream_port": free_port()}) as d:
+            # A recording that takes its whole bounded wait to end keeps the daemon draining.
+            hold_eos(d, "record-enc-ipsrc")
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            with Client(d.socket_path) as client:
+                d.proc.send_signal(signal.SIGTERM)
+                self.assertTrue(wait_for_log(d, r"stopping daemon \.\.\."))
+                for command in ("enable_tcp_stream:i:1", "enable_http_stream:i:1",
+                                "enable_record:i:1", "create_pipe:i:1", "create_pipe:i:6"):
+                    name = command.split(":")[0]
+                    self.assertEqual(client.request(f"c:{command}"), f"e:{name}:n:")
+            self.assertEqual(d.wait(20), 0)
+            self.assertTrue(d.log().rstrip().endswith("[INFO]: Goodbye"))
+
+
+class PausedRecording(unittest.TestCase):
+    def check_stop_keeps_the_recording(self, pause, stop):
+        with Daemon({"enc_type": 0, "record_max_len": 10}) as d:
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            time.sleep(2)
+            self.assertEqual(d.request(pause)[0], "r")
+            stop(d)
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5$", timeout=15))
+            self.assertFalse(log_lines_after(d, 0, r"Pipe 5 did not deliver"))
+            (recording,) = fragments(d.path("/media/video"), "video_")
+            info = MediaInfo(recording)
+            self.assertTrue(info.ok, info.text)
+            self.assertEqual(info.video, ["video/x-h264"])
+            self.assertGreater(info.duration, 1)
+
+    def test_a_paused_recording_is_finished_when_stopped(self):
+        def stop_recording(d):
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            self.assertEqual(d.stop(), 0)
+
+        self.check_stop_keeps_the_recording("c:pause_video:n:", stop_recording)
+        self.check_stop_keeps_the_recording("c:pause_pipe:i:5", lambda d: d.stop())
+
+
+class UnreachableUploadServer(unittest.TestCase):
+    def test_restarts_back_off(self):
+        url = f"http://127.0.0.1:{free_port()}/upload/channel"
+        with Daemon({"enc_type": 1, "http_url": url}) as d:
+            self.assertEqual(d.request("c:enable_http_stream:i:1"), "r:enable_http_stream:n:")
+            self.assertTrue(wait_for_log(d, r"event detected"))
+            time.sleep(7)
+            restarts = log_lines_after(d, 0, r"event detected")
+            # 1, 2 and 4 s apart: three or four within these seven seconds, each one line.
+            self.assertLessEqual(len(restarts), 4, restarts[-3:])
+            self.assertGreaterEqual(len(restarts), 2, restarts[-3:])
+            self.assertEqual(len(log_lines_after(d, 0, r"http-sink")), len(restarts))
+            self.assertEqual(d.request("c:enable_http_stream:i:0"), "r:enable_http_stream:n:")
+            self.assertTrue(wait_for(lambda: not media_pipes(d), timeout=10))
+            self.assertEqual(d.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
