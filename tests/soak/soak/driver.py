@@ -5,6 +5,7 @@ import contextlib
 import errno
 import os
 import random
+import re
 import signal
 import struct
 import subprocess
@@ -35,6 +36,12 @@ class SoakDaemon(Daemon):
     """The daemon, taken down with the soak if the soak itself is killed."""
 
     command = ["setpriv", "--pdeathsig", "KILL", "mrvdc"]
+
+
+def leading_number(data):
+    """The number a request's data holds for the daemon (its leading digits), or 0."""
+    match = re.match(rb"\s*[-+]?\d+", data)
+    return int(match.group()) if match else 0
 
 
 def is_sanitizer_build(path):
@@ -101,6 +108,7 @@ class Soak:
             print(f"soak: no button device: {error}", flush=True)
             self.buttons = None
         self.started_at = time.monotonic()
+        self.checker.daemon_started()
         self.baseline = None
         self.memory_baseline = None
         self.consumers = invariants.ConsumerWatch(EOS_GRACE)
@@ -252,6 +260,10 @@ class Soak:
             self.setters += 1
         if command == "set_enc_type" and reply.startswith(b"r:"):
             self.note_enc_type()
+        if reply.startswith(b"r:") and (command == "pause_video" or (
+                command in ("pause_pipe", "kill_pipe") and
+                leading_number(data.split(b":", 3)[3]) in invariants.CONSUMERS)):
+            self.checker.producers_touched()
         if command == "pause_video" and self.resume_video_at is None:
             self.resume_video_at = time.monotonic() + self.rng.uniform(0.5, 3)
 

@@ -213,9 +213,20 @@ class MediaChecker:
         self.snapshots = 0
         # enc_type in force, by local-time text of each change ("%Y%m%d%H%M%S").
         self.types = []
+        # Local-time text from which recordings have their encoders untouched: a producer
+        # paused or ended by hand takes its track out of every recording it feeds.
+        self.untouched_since = "0"
+        self.touched = False
 
     def enc_type_changed(self, enc_type):
         self.types.append((time.strftime("%Y%m%d%H%M%S"), enc_type))
+
+    def daemon_started(self):
+        self.untouched_since = time.strftime("%Y%m%d%H%M%S")
+        self.touched = False
+
+    def producers_touched(self):
+        self.touched = True
 
     def _type_at(self, stamp):
         earlier = [t for when, t in self.types if when < stamp]
@@ -248,11 +259,12 @@ class MediaChecker:
         if not info.ok or not info.duration:
             raise Violation(f"fragment {name} does not play:\n{info.text[-2000:]}")
         stamp = re.search(r"_(\d{14})_\d+\.mp4$", name)
+        if self.touched or not stamp or stamp.group(1) < self.untouched_since:
+            return
         if name.startswith("audio_"):
             wanted = (False, True)
         else:
-            enc_type = self._type_at(stamp.group(1)) if stamp else None
-            wanted = (True, {0: True, 1: False}.get(enc_type))
+            wanted = (True, {0: True, 1: False}.get(self._type_at(stamp.group(1))))
         found = (bool(info.video), bool(info.audio))
         if found[0] != wanted[0] or (wanted[1] is not None and found[1] != wanted[1]):
             raise Violation(f"fragment {name} has tracks video={found[0]} audio={found[1]}, "
