@@ -12,6 +12,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "video/elements.h"
+#include "video/empty_fragments.h"
 #include "video/encoders.h"
 #include "video/http_restart.h"
 #include "video/registry.h"
@@ -376,6 +377,7 @@ int gstvideo_stop_http_stream() {
 
 void media_record_ended() {
     if (record_file) {
+        remove_empty_fragments(*record_file);
         flush_folder_of_file(*record_file);
         record_file.reset();
     }
