@@ -6,7 +6,7 @@ import signal
 import time
 import unittest
 
-from harness import Client, Daemon
+from harness import Client, Daemon, wait_for
 from media import MediaInfo, fragments
 
 FRAGMENT = 10  # record_max_len, seconds
@@ -23,11 +23,14 @@ class SuddenEnd(unittest.TestCase):
         prefix, video, audio = TYPES[enc_type]
         with Daemon({"record_max_len": FRAGMENT, "enc_type": enc_type}) as daemon:
             self.assertEqual(daemon.request("c:enable_record:i:1"), "r:enable_record:n:")
+            # The recording runs from its first fragment's opening, at its first picture.
+            folder = daemon.path("/media/video")
+            self.assertTrue(wait_for(lambda: fragments(folder, prefix), interval=0.02))
             started = time.monotonic()
             time.sleep(seconds)
             end(daemon)
             recorded = time.monotonic() - started
-            files = fragments(daemon.path("/media/video"), prefix)
+            files = fragments(folder, prefix)
             # The first picture comes a moment after the reply and a fragment closes at a key
             # frame, so a new fragment opens up to a few seconds after each multiple.
             self.assertGreaterEqual(len(files), 1 + int((seconds - 3) // FRAGMENT))
