@@ -147,7 +147,7 @@ class Soak:
                 raise Violation(f"the daemon does not come back to its idle pipes: {pipes}")
             if 0 not in pipes:
                 self.request(b"c:create_pipe:s:0")
-            if 1 not in pipes and 6 in pipes:
+            if 6 in pipes:
                 self.request(b"c:kill_pipe:s:6")
             elif 1 not in pipes:
                 self.request(b"c:create_pipe:s:1")
@@ -262,7 +262,7 @@ class Soak:
             self.note_enc_type()
         if reply.startswith(b"r:") and (command == "pause_video" or (
                 command in ("pause_pipe", "kill_pipe") and
-                leading_number(data.split(b":", 3)[3]) in invariants.CONSUMERS)):
+                leading_number(data.split(b":", 3)[3]) in invariants.FEEDS_RECORDINGS)):
             self.checker.producers_touched()
         if command == "pause_video" and self.resume_video_at is None:
             self.resume_video_at = time.monotonic() + self.rng.uniform(0.5, 3)

@@ -20,6 +20,8 @@ PIPELINES = {
 # A producer pipe runs only while one of its consumers does.
 CONSUMERS = {8: {2, 9}, 2: {5}, 9: {4, 7}, 3: {4, 5}}
 IDLE_PIPES = {0, 1}
+# The camera and the producers: pausing or ending one by hand takes tracks out of recordings.
+FEEDS_RECORDINGS = {0} | set(CONSUMERS)
 SANITIZER_REPORTS = re.compile(
     r"ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: UndefinedBehavior")
 LIVENESS_TIMEOUT = 1.0
