@@ -269,7 +269,9 @@ void remove_new_producers(int consumer, const std::vector<int> &producers,
                           const std::array<bool, PIPE_COUNT> &ran_before) {
     std::array<bool, PIPE_COUNT> in_use = producers_in_use(consumer);
     for (int producer : producers) {
-        if (is_created(producer) && !ran_before[producer] && !in_use[producer]) {
+        // One still ending is on its way out by itself.
+        if (is_created(producer) && !eos_pending(producer) && !ran_before[producer] &&
+            !in_use[producer]) {
             discard_pipe(producer);
         }
     }

@@ -2,6 +2,7 @@
 // bus messages.
 #include "video/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -36,6 +37,10 @@ constexpr GstClockTime kStartWait = 250 * GST_MSECOND;
 constexpr gint64 kEosTimeoutUs = 5 * G_USEC_PER_SEC;
 constexpr gint64 kRecordEosTimeoutUs = 10 * G_USEC_PER_SEC;
 constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+// How long a start waits for a pipe of the same slot that is ending: a sound pipe ends within a
+// few frames; for one that does not, the start fails rather than hold the main loop until the
+// pipe's deadline.
+constexpr gint64 kEndWaitUs = 400 * G_USEC_PER_SEC / 1000;
 
 gstvideo_configs configs{};
 GstRef<GstElement> pipes[PIPE_COUNT];
@@ -472,19 +477,25 @@ bool may_start(int id) {
     return !closing;
 }
 
-void wait_for_end(int id) {
+bool wait_for_end(int id) {
     log_message(LOG_LEVEL_INFO, "Pipe %d is ending, waiting for its end", id);
+    const gint64 give_up = g_get_monotonic_time() + kEndWaitUs;
     while (pipes[id]) {
-        gint64 left = eos_deadline[id] - g_get_monotonic_time();
-        if (left <= 0) {
+        gint64 now = g_get_monotonic_time();
+        if (now >= eos_deadline[id]) {
             tear_down_overdue(id);
             break;
+        }
+        gint64 left = std::min(eos_deadline[id], give_up) - now;
+        if (left <= 0) {
+            return false;
         }
         GstRef<GstMessage> message(gst_bus_timed_pop(buses[id].get(), left * GST_USECOND));
         if (message) {
             message_handle(message.get(), id);
         }
     }
+    return true;
 }
 
 void discard_pipe(int id) {
