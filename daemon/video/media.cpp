@@ -377,6 +377,10 @@ int gstvideo_stop_http_stream() {
     return stop_consumer(PIPE_HTTP_STREAM);
 }
 
+void gstvideo_stop_unused_producers() {
+    stop_unused_producers(-1);
+}
+
 void media_record_ended() {
     if (record_file) {
         remove_empty_fragments(*record_file);
