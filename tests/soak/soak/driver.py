@@ -77,7 +77,9 @@ class Soak:
         self.env = stack.enter_context(contextlib.closing(
             Environment(self.daemon, self.media, tcp_port, http_port)))
         self.log = DaemonLog(self.daemon.output_path)
-        self.probe = invariants.LivenessProbe(self.daemon.socket_path)
+        self.probe = invariants.LivenessProbe(
+            self.daemon.socket_path, invariants.LIVENESS_TIMEOUT *
+            (invariants.SANITIZER_SLOWDOWN if self.sanitizer else 1))
         self.probe.start()
         stack.callback(self.probe.stop)
         self.checker = invariants.MediaChecker(self.media.path)

@@ -25,6 +25,8 @@ FEEDS_RECORDINGS = {0} | set(CONSUMERS)
 SANITIZER_REPORTS = re.compile(
     r"ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: UndefinedBehavior")
 LIVENESS_TIMEOUT = 1.0
+# The sanitizer build runs several times slower; its run looks for memory faults.
+SANITIZER_SLOWDOWN = 3.0
 EXIT_TIMEOUT = 5.0
 
 
@@ -59,9 +61,10 @@ class LivenessProbe(threading.Thread):
     so a command that holds the daemon's only thread shows as the silence it causes. One miss
     is reported per silence: it rearms once the daemon answers again."""
 
-    def __init__(self, socket_path):
+    def __init__(self, socket_path, timeout):
         super().__init__(daemon=True)
         self.socket_path = socket_path
+        self.timeout = timeout
         self.enabled = threading.Event()
         self.finished = threading.Event()
         self.lock = threading.Lock()
@@ -75,7 +78,7 @@ class LivenessProbe(threading.Thread):
             if not self.enabled.is_set():
                 armed = True
                 continue
-            reply, took = ask(self.socket_path, b"c:get_lum:n:", LIVENESS_TIMEOUT)
+            reply, took = ask(self.socket_path, b"c:get_lum:n:", self.timeout)
             answered = reply is not None and re.fullmatch(rb"r:get_lum:s:\d+", reply)
             if not self.enabled.is_set():
                 continue  # stopped on purpose meanwhile
@@ -86,7 +89,7 @@ class LivenessProbe(threading.Thread):
                     armed = True
                 elif armed:
                     armed = False
-                    self.misses.append(f"get_lum not answered within {LIVENESS_TIMEOUT} s "
+                    self.misses.append(f"get_lum not answered within {self.timeout} s "
                                        f"(reply {reply!r} after {took:.2f} s) at "
                                        f"{time.strftime('%H:%M:%S')}")
 
