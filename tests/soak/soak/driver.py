@@ -46,7 +46,7 @@ def leading_number(data):
 
 def is_sanitizer_build(path):
     with open(path, "rb") as binary:
-        return b"AddressSanitizer" in binary.read()
+        return b"__asan_init" in binary.read()
 
 
 def which(name):
