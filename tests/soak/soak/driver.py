@@ -25,7 +25,6 @@ from .requests import SETTERS, check_reply, malformed_request, parse_settings, r
 
 REPLY_TIMEOUT = 10.0  # no command may keep its client waiting longer than this
 EOS_GRACE = 15.0  # the longest a pipe may take to end after its end-of-stream was sent
-MAX_VIOLATIONS = 10
 RSS_GROWTH = 1.2
 # Memory is measured first after this much random activity: GStreamer's plug-ins, pools and the
 # allocator's arenas fill up in that time and then stay.
@@ -419,7 +418,7 @@ class Soak:
                 self.act()
             except Violation as error:
                 self.violation(error)
-                if len(self.violations) >= MAX_VIOLATIONS:
+                if len(self.violations) >= self.args.max_violations:
                     break
             time.sleep(self.rng.uniform(0, 0.03))
         self.finish()
@@ -457,6 +456,8 @@ def parse_args(argv):
     parser.add_argument("--seconds", type=float, default=90, help="stop after this long")
     parser.add_argument("--steps", type=int, default=10 ** 9, help="stop after this many steps")
     parser.add_argument("--seed", type=int, default=None, help="seed (default: random)")
+    parser.add_argument("--max-violations", type=int, default=10,
+                        help="stop after this many broken invariants (default 10)")
     parser.add_argument("--verbose", action="store_true", help="trace environment changes")
     parser.add_argument("--daemon-verbose", action="store_true",
                         help="run the daemon with -v (a large log on long runs)")
