@@ -27,6 +27,10 @@ const key_binding kKeyMap[] = {
     {KEY_MENU, KBD_KEY_POL},
 };
 
+// evdev hands out the kernel's record: its time is two longs whatever the C library's time_t
+// (a 32-bit program built with a 64-bit time_t still reads 16 bytes).
+static_assert(sizeof(input_event) == 2 * sizeof(long) + 8, "not the kernel's input record");
+
 // Set by kbd_read when the device reported end-of-file or a hard error: it is gone.
 bool device_gone = false;
 

@@ -26,8 +26,12 @@ constexpr size_t kRecordEntries = 5;
 constexpr size_t kStreamEntries = 5;
 constexpr size_t kHttpEntries = 4;
 // The muxer keeps a playable index at the head of each fragment, rewritten this often, in room
-// reserved for this many times the fragment length (at least kMinReservedIndex): a fragment
-// about to outgrow it is closed early and the recording goes on in the next.
+// reserved for this many times the fragment length (at least kMinReservedIndex). The split sink
+// closes a fragment at the first key frame after its length, so the room never runs out; if it
+// did, the muxer would write the index at the end as before. The split sink's own robust mode
+// is left off: it replaces the room with the bare fragment length and, judging what is left
+// from how fast the index grew so far (a fresh fragment's fixed header counts), it closes
+// sound-only fragments after one frame each when the stream comes in bursts under load.
 constexpr int64_t kIndexUpdatePeriod = GST_SECOND;
 constexpr int64_t kReservedIndexFactor = 2;
 constexpr int64_t kMinReservedIndex = 20 * GST_SECOND;
@@ -41,12 +45,11 @@ int consumer_type[PIPE_COUNT];
 // Location pattern of the current recording, kept for the flush after its end.
 std::optional<std::string> record_file;
 
-void make_crash_safe(GstElement *muxer, GstElement *split_sink) {
+void make_crash_safe(GstElement *muxer) {
     int64_t reserved =
         std::max(kReservedIndexFactor * video_settings().record_max_len, kMinReservedIndex);
     set_int(muxer, "reserved-max-duration", reserved);
     set_int(muxer, "reserved-moov-update-period", kIndexUpdatePeriod);
-    set_bool(split_sink, "use-robust-muxing", true);
 }
 
 GstRef<GstElement> make_consumer_source(const char *name, const char *listen_to) {
@@ -94,7 +97,7 @@ int make_record(GstElement *pipeline, int type, const char *location) {
     set_string(vid_filesink.get(), "location", location);
     set_object(vid_filesink.get(), "muxer", rec_mux.get());
     if (crash_safe_recording()) {
-        make_crash_safe(rec_mux.get(), vid_filesink.get());
+        make_crash_safe(rec_mux.get());
     }
     add_all(pipeline, {vid_filesink.get()});
 

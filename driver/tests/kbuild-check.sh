@@ -1,26 +1,34 @@
 #!/usr/bin/env bash
 # Kbuild check: uoledmod and oled_vm_host built against Debian headers with
 # warnings as errors, then their metadata read back.  "pinned" is the kernel
-# the qemu test boots (6.1); "new" the newer headers unpacked by scripts/deps.
+# the qemu test boots (6.1); "new" the newer headers unpacked by scripts/deps;
+# "arm" the pinned version's 32-bit ARM (armmp) headers with the cross compiler.
 #
-#   kbuild-check.sh DRIVER_SOURCE_DIR WORK_DIR [pinned|new]
+#   kbuild-check.sh DRIVER_SOURCE_DIR WORK_DIR [pinned|new|arm]
 set -euo pipefail
 
 src=$(cd "$1" && pwd)
 work=$2
 . "$src/qemu/debian-kernel.env"
+cross=()
+nm=nm
 case ${3:-pinned} in
 pinned) headers=/usr/src/linux-headers-$UOLED_KERNEL_ABI ;;
 new) abi=$UOLED_NEW_HEADERS_ABI
      headers=$UOLED_KERNEL_DIR/headers-$abi/usr/src/linux-headers-$abi ;;
+arm) abi=$UOLED_ARM_HEADERS_ABI
+     headers=$UOLED_KERNEL_DIR/headers-$abi/usr/src/linux-headers-$abi
+     cross=(ARCH=arm CROSS_COMPILE=arm-linux-gnueabihf-)
+     nm=arm-linux-gnueabihf-nm ;;
 *) echo "unknown headers: $3" >&2; exit 2 ;;
 esac
+
 [ -e "$headers/Makefile" ] || { echo "missing $headers: run scripts/deps" >&2; exit 1; }
 
 rm -rf "$work"
 mkdir -p "$work"
 cp "$src"/*.c "$src"/*.h "$src/Makefile" "$work/"
-if ! make -C "$headers" M="$work" UOLED_HOST_VM=1 KCFLAGS=-Werror modules \
+if ! make -C "$headers" M="$work" "${cross[@]}" UOLED_HOST_VM=1 KCFLAGS=-Werror modules \
         >"$work/build.log" 2>&1; then
     cat "$work/build.log"
     echo "Kbuild failed" >&2
@@ -51,6 +59,6 @@ expect "parm: blank_en:En/Disable blanking as a whole is enabled (int)"
 [ "$(grep -c '^parm:' <<<"$info")" = 8 ] || { echo "expected 8 parameters" >&2; fail=1; }
 # oled_vm comes from the display driver, never from the module itself
 # (grep -q on a pipe would end nm early, and pipefail would count its SIGPIPE)
-syms=$(nm "$work/uoledmod.ko")
+syms=$("$nm" "$work/uoledmod.ko")
 grep -qE '^ +U oled_vm$' <<<"$syms" || { echo "oled_vm not imported" >&2; fail=1; }
 exit $fail

@@ -46,6 +46,8 @@ class SuddenEnd(unittest.TestCase):
                     self.assertTrue(found and set(found) <= set(video + audio), path)
                     continue
                 self.assertEqual((info.video, info.audio), (video, audio), f"{path}:\n{info.text}")
+            print(f"\ntype {enc_type}, ended after {seconds} s: {len(files)} fragments, "
+                  f"{recorded - total:.2f} s lost", flush=True)
             self.assertGreaterEqual(total, recorded - MAX_LOSS,
                                     f"type {enc_type}, ended after {seconds} s")
 

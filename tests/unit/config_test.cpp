@@ -171,3 +171,14 @@ TEST_F(Config, WriteBackReplacesTheFileWholeAndReadsBackTheSame) {
 }
 
 }  // namespace
+
+// The file installed as /etc/mrvdc.conf holds the built-in defaults, as the daemon writes them.
+TEST(InstalledConfig, HoldsTheBuiltInDefaults) {
+    ASSERT_EQ(getenv("MRVDC_SYSROOT"), nullptr) << "the sight's fixed paths are compared";
+    std::ifstream file(MRVDC_SOURCE_DIR "/dist/mrvdc.conf", std::ios::binary);
+    ASSERT_TRUE(file.is_open());
+    std::stringstream installed;
+    installed << file.rdbuf();
+    global_config = cfg_default_config();
+    EXPECT_EQ(installed.str(), cfg_serialize_global_config());
+}

@@ -18,6 +18,7 @@
 #include "core/daemon_state.h"
 #include "log_capture.h"
 #include "video/empty_fragments.h"
+#include "video/gst_handle.h"
 #include "video/gstvideo.h"
 #include "video/registry.h"
 
@@ -87,6 +88,27 @@ bool run_buses_until(const std::function<bool()> &done, int timeout_ms = 5000) {
         }
     }
     return true;
+}
+
+// A small PNG made in this process, so that the test needs none of the host's GStreamer tools
+// (the cross-built test runs under an emulator and cannot start them).
+bool write_test_picture(const std::string &path) {
+    GstRef<GstElement> pipeline(
+        gst_parse_launch(("videotestsrc num-buffers=1 ! video/x-raw,width=64,height=48 ! pngenc ! "
+                          "filesink location=" +
+                          path)
+                             .c_str(),
+                         nullptr));
+    if (!pipeline ||
+        gst_element_set_state(pipeline.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        return false;
+    }
+    GstRef<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    GstRef<GstMessage> end(gst_bus_timed_pop_filtered(
+        bus.get(), 10 * GST_SECOND,
+        static_cast<GstMessageType>(GST_MESSAGE_EOS | GST_MESSAGE_ERROR)));
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    return end && GST_MESSAGE_TYPE(end.get()) == GST_MESSAGE_EOS;
 }
 
 std::string overlay_attribute(int pipe) {
@@ -310,11 +332,7 @@ TEST_F(VideoTest, LivePipelinesShareTheOverlayChannel) {
 
     // The splash built last takes the channel; when it ends, the source has it again.
     std::string image = sysroot_ + "/no-input.png";
-    ASSERT_EQ(system(("gst-launch-1.0 -q videotestsrc num-buffers=1 ! video/x-raw,width=64,"
-                      "height=48 ! pngenc ! filesink location=" +
-                      image)
-                         .c_str()),
-              0);
+    ASSERT_TRUE(write_test_picture(image));
     pipe_bus_fd splash = gstvideo_start_splash(qml.c_str(), image.c_str());
     ASSERT_GE(splash.fd, 0);
     gstvideo_set_qml_param("OffMenu", "x", "{\"KEY\": 2}");

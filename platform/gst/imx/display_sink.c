@@ -1,5 +1,6 @@
 /* imxipuvideosink on the host: shows each picture on the named framebuffer device when that
- * device exists and is usable, otherwise discards it. The base sink keeps "last-sample".
+ * device exists and is usable, and in a desktop window when a display is available; otherwise
+ * it discards it. The base sink keeps "last-sample".
  * With "use-vsync" each picture waits for the display's vertical sync (60 Hz without a
  * framebuffer), as on the sight. */
 #include <errno.h>
@@ -13,6 +14,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include "display_window.h"
 #include "elements.h"
 
 GST_DEBUG_CATEGORY_STATIC(sink_debug);
@@ -36,6 +38,7 @@ typedef struct {
     gboolean use_vsync;
     gchar *framebuffer;
     Framebuffer fb;
+    DisplayWindow *window;
     GstVideoInfo info;
 } MrvDisplaySink;
 
@@ -150,18 +153,23 @@ static gboolean mrv_display_sink_start(GstBaseSink *sink) {
     }
     g_free(why);
     g_free(path);
+    self->window = display_window_open(GST_OBJECT(self));
     return TRUE;
 }
 
 static gboolean mrv_display_sink_stop(GstBaseSink *sink) {
-    framebuffer_close(&((MrvDisplaySink *)sink)->fb);
+    MrvDisplaySink *self = (MrvDisplaySink *)sink;
+    framebuffer_close(&self->fb);
+    display_window_close(self->window);
+    self->window = NULL;
     return TRUE;
 }
 
 static gboolean mrv_display_sink_set_info(GstVideoSink *sink, GstCaps *caps,
                                           const GstVideoInfo *info) {
-    (void)caps;
-    ((MrvDisplaySink *)sink)->info = *info;
+    MrvDisplaySink *self = (MrvDisplaySink *)sink;
+    self->info = *info;
+    display_window_set_caps(self->window, caps);
     return TRUE;
 }
 
@@ -186,6 +194,7 @@ static GstFlowReturn mrv_display_sink_show_frame(GstVideoSink *sink, GstBuffer *
     if (use_vsync) {
         wait_for_vsync(self);
     }
+    display_window_show(self->window, buffer);
     if (self->fb.fd < 0) {
         return GST_FLOW_OK;
     }

@@ -3,14 +3,12 @@
  * "qml-attribute" texts change. "qml" must name an existing overlay document; "disable" passes
  * the picture through untouched. Every attribute text received is also appended to
  * $MRVDC_SYSROOT/var/log/overlay.log, one per line. */
-#include <errno.h>
-#include <fcntl.h>
 #include <gst/gst.h>
 #include <gst/video/gstvideofilter.h>
 #include <gst/video/video.h>
 #include <string.h>
-#include <unistd.h>
 
+#include "overlay_log.h"
 #include "overlay_render.h"
 #include "overlay_scene.h"
 
@@ -45,30 +43,8 @@ static GstStaticPadTemplate sink_template =
 static GstStaticPadTemplate src_template =
     GST_STATIC_PAD_TEMPLATE("src", GST_PAD_SRC, GST_PAD_ALWAYS, GST_STATIC_CAPS(OVERLAY_CAPS));
 
-/* Appends the text to the sysroot's overlay log; nothing without a sysroot. */
-static void record_attribute(MrvOverlay *self, const gchar *text) {
-    const gchar *root = g_getenv("MRVDC_SYSROOT");
-    if (!root || !*root) {
-        return;
-    }
-    gchar *path = g_build_filename(root, "var", "log", "overlay.log", NULL);
-    int fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        GST_WARNING_OBJECT(self, "cannot open %s: %s", path, g_strerror(errno));
-    } else {
-        gchar *line = g_strconcat(text ? text : "", "\n", NULL);
-        gsize len = strlen(line);
-        if (write(fd, line, len) != (ssize_t)len) {
-            GST_WARNING_OBJECT(self, "cannot write %s: %s", path, g_strerror(errno));
-        }
-        g_free(line);
-        close(fd);
-    }
-    g_free(path);
-}
-
 static void apply_attribute(MrvOverlay *self, const gchar *text) {
-    record_attribute(self, text);
+    overlay_log_attribute(GST_ELEMENT(self), text);
     gchar *error = NULL;
     g_mutex_lock(&self->lock);
     gboolean ok = overlay_scene_apply(&self->scene, text, g_get_monotonic_time(), &error);
