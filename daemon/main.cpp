@@ -350,6 +350,7 @@ void run_event_loop() {
         for (int pipe : gstvideo_check_deadlines()) {
             pipe_ended(pipe);
         }
+        gstvideo_stop_unused_producers();
         if (exit_flag && gstvideo_are_pipes_closed()) {
             running = 0;
         }

@@ -13,9 +13,6 @@ namespace {
 
 // Media types, caps details, non-default parameters and states.
 constexpr GstDebugGraphDetails kGraphDetails = static_cast<GstDebugGraphDetails>(15);
-// How long the dump waits for an element's pending state change before printing the state it
-// is in.
-constexpr GstClockTime kDumpStateWait = GST_SECOND;
 
 const char *direction_text(GstPadDirection direction) {
     switch (direction) {
@@ -49,8 +46,11 @@ void print_bin_debug(GstBin *bin) {
             case GST_ITERATOR_OK: {
                 auto *element = GST_ELEMENT(g_value_get_object(&item));
                 GText text(g_strdup_value_contents(&item));
+                // The state it is in now: waiting for a pending change to settle would hold the
+                // main loop for as long as the change takes, which is for ever in a pipeline
+                // that waits for data that never comes.
                 GstState state = GST_STATE_VOID_PENDING;
-                gst_element_get_state(element, &state, nullptr, kDumpStateWait);
+                gst_element_get_state(element, &state, nullptr, 0);
                 log_message(LOG_LEVEL_INFO, "Element: %s, state: %s", text.get(),
                             gst_element_state_get_name(state));
                 gst_element_foreach_pad(element, print_pad_info, nullptr);

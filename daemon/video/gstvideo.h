@@ -108,6 +108,10 @@ std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *u
 int gstvideo_stop_record();
 int gstvideo_stop_stream();
 int gstvideo_stop_http_stream();
+// Ends every running producer that no running consumer listens to: consumers also leave on
+// their own (an error, a missed end-of-stream deadline, kill_pipe). Run between events, never
+// within a start, which builds producers before their consumer.
+void gstvideo_stop_unused_producers();
 
 // 0 when stored; 1 while a recording or TCP stream exists.
 int gstvideo_change_enc_type(int type);

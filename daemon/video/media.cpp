@@ -12,6 +12,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "video/elements.h"
+#include "video/empty_fragments.h"
 #include "video/encoders.h"
 #include "video/http_restart.h"
 #include "video/registry.h"
@@ -271,7 +272,9 @@ void remove_new_producers(int consumer, const std::vector<int> &producers,
                           const std::array<bool, PIPE_COUNT> &ran_before) {
     std::array<bool, PIPE_COUNT> in_use = producers_in_use(consumer);
     for (int producer : producers) {
-        if (is_created(producer) && !ran_before[producer] && !in_use[producer]) {
+        // One still ending is on its way out by itself.
+        if (is_created(producer) && !eos_pending(producer) && !ran_before[producer] &&
+            !in_use[producer]) {
             discard_pipe(producer);
         }
     }
@@ -377,8 +380,13 @@ int gstvideo_stop_http_stream() {
     return stop_consumer(PIPE_HTTP_STREAM);
 }
 
+void gstvideo_stop_unused_producers() {
+    stop_unused_producers(-1);
+}
+
 void media_record_ended() {
     if (record_file) {
+        remove_empty_fragments(*record_file);
         flush_folder_of_file(*record_file);
         record_file.reset();
     }

@@ -2,6 +2,7 @@
 // bus messages.
 #include "video/registry.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -21,11 +22,14 @@ const char *const kShortNames[PIPE_COUNT] = {
 
 // How long a state query waits for a pending change to settle. A pipeline can stay pending
 // for ever (a live sink waiting for a first buffer that never comes); the main thread must
-// not.
-constexpr GstClockTime kStateQueryWait = 5 * GST_SECOND;
+// not, nor long: every client waits meanwhile. A change that data completes settles within a
+// few frames.
+constexpr GstClockTime kStateQueryWait = 200 * GST_MSECOND;
 // How long a start waits to learn whether a new pipeline reaches PLAYING; one that is slower
-// than that is taken as started.
-constexpr GstClockTime kStartWait = 3 * GST_SECOND;
+// than that is taken as started. A sink that cannot open fails within the change to PAUSED,
+// before any wait; a pipeline without pictures (the camera gone) never gets there, and a
+// recording starts up to four pipes, so each may hold the main loop only briefly.
+constexpr GstClockTime kStartWait = 250 * GST_MSECOND;
 
 // How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
 // record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
@@ -33,6 +37,10 @@ constexpr GstClockTime kStartWait = 3 * GST_SECOND;
 constexpr gint64 kEosTimeoutUs = 5 * G_USEC_PER_SEC;
 constexpr gint64 kRecordEosTimeoutUs = 10 * G_USEC_PER_SEC;
 constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+// How long a start waits for a pipe of the same slot that is ending: a sound pipe ends within a
+// few frames; for one that does not, the start fails rather than hold the main loop until the
+// pipe's deadline.
+constexpr gint64 kEndWaitUs = 400 * G_USEC_PER_SEC / 1000;
 
 gstvideo_configs configs{};
 GstRef<GstElement> pipes[PIPE_COUNT];
@@ -469,19 +477,25 @@ bool may_start(int id) {
     return !closing;
 }
 
-void wait_for_end(int id) {
+bool wait_for_end(int id) {
     log_message(LOG_LEVEL_INFO, "Pipe %d is ending, waiting for its end", id);
+    const gint64 give_up = g_get_monotonic_time() + kEndWaitUs;
     while (pipes[id]) {
-        gint64 left = eos_deadline[id] - g_get_monotonic_time();
-        if (left <= 0) {
+        gint64 now = g_get_monotonic_time();
+        if (now >= eos_deadline[id]) {
             tear_down_overdue(id);
             break;
+        }
+        gint64 left = std::min(eos_deadline[id], give_up) - now;
+        if (left <= 0) {
+            return false;
         }
         GstRef<GstMessage> message(gst_bus_timed_pop(buses[id].get(), left * GST_USECOND));
         if (message) {
             message_handle(message.get(), id);
         }
     }
+    return true;
 }
 
 void discard_pipe(int id) {

@@ -41,9 +41,11 @@ bool join_timeline_of(GstElement *pipeline, int id);
 
 // False, with a warning, once the video was asked to stop: nothing new is built then.
 bool may_start(int id);
-// Returns once pipe `id`, which is ending, has left its slot: by its end-of-stream (its bus is
-// read here meanwhile) or by its tear-down when its deadline passes first.
-void wait_for_end(int id);
+// Waits briefly for pipe `id`, which is ending, to leave its slot: by its end-of-stream (its
+// bus is read here meanwhile) or by its tear-down when its deadline passes. True once it has
+// gone; false when it is still ending (the main loop must not wait for it: every client
+// would wait too).
+bool wait_for_end(int id);
 // Removes a pipe that could not be built or started.
 void discard_pipe(int id);
 // Sets a freshly built pipe `id` playing in its producer's timeline: 0, or -1 (with a warning)
@@ -52,15 +54,17 @@ int start_playing(GstElement *pipeline, int id);
 
 // The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
 // `build` (which returns 0 on success). A pipe that is ending is not handed out, since it is
-// about to go: the new one is built once it has gone. A pipe that could not be built is removed.
+// about to go: the new one is built once it has gone, and the start fails when it does not go
+// soon. A pipe that could not be built is removed.
 template <typename Builder>
 pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
     pipe_bus_fd result{-1, id};
     if (!may_start(id)) {
         return result;
     }
-    if (is_created(id) && eos_pending(id)) {
-        wait_for_end(id);
+    if (is_created(id) && eos_pending(id) && !wait_for_end(id)) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d not started: it is still ending", id);
+        return result;
     }
     if (is_created(id)) {
         result.fd = create_pipeline(id, name);

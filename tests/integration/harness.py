@@ -63,6 +63,8 @@ class Client:
 
 
 class Daemon:
+    command = ["mrvdc"]
+
     def __init__(self, settings=None, args=("-v",), sysroot=None, env=None):
         self.sysroot = sysroot or make_sysroot(settings)
         self.args = list(args)
@@ -79,7 +81,7 @@ class Daemon:
 
     def start(self, wait=True):
         self.output = open(self.output_path, "ab")
-        self.proc = subprocess.Popen(["mrvdc"] + self.args, env=self.env,
+        self.proc = subprocess.Popen(self.command + self.args, env=self.env,
                                      stdout=self.output, stderr=subprocess.STDOUT)
         if wait and not wait_for(self._answers, timeout=30):
             self.kill()

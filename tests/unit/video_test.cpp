@@ -17,6 +17,7 @@
 #include "control/media_commands.h"
 #include "core/daemon_state.h"
 #include "log_capture.h"
+#include "video/empty_fragments.h"
 #include "video/gst_handle.h"
 #include "video/gstvideo.h"
 #include "video/registry.h"
@@ -269,6 +270,41 @@ TEST(FlushFolder, FlushesRecordingsAndSnapshotsThenTheFolder) {
     // The folder itself comes last.
     EXPECT_NE(text.rfind("flushing: " + folder + "\n"), std::string::npos);
     EXPECT_GT(text.rfind("flushing: " + folder + "\n"), text.find("img_2.jpeg"));
+    EXPECT_EQ(system(("rm -rf " + folder).c_str()), 0);
+}
+
+// An MP4 box: 32-bit size, type, payload.
+std::string box(const char *type, const std::string &payload) {
+    uint32_t size = static_cast<uint32_t>(payload.size() + 8);
+    std::string bytes = {static_cast<char>(size >> 24), static_cast<char>(size >> 16),
+                         static_cast<char>(size >> 8), static_cast<char>(size)};
+    return bytes + type + payload;
+}
+
+TEST(EmptyFragments, OnlyFragmentsWithoutMediaAreRemoved) {
+    std::string folder = make_temp_dir();
+    auto write = [&](const std::string &name, const std::string &bytes) {
+        std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
+    };
+    std::string head =
+        box("ftyp", "isom") + box("free", std::string(64, '\0')) + box("moov", box("mvhd", "x"));
+    write("video_1_00.mp4", head + box("mdat", "frames"));
+    write("video_1_01.mp4", head + box("mdat", ""));  // opened, never fed
+    write("video_1_02.mp4", "");
+    // Cut short while recording: the last box runs to the end of the file (size 0).
+    write("video_1_03.mp4", head + std::string("\0\0\0\0mdat", 8) + "frames");
+    write("video_1_04.mp4", head + box("mdat", "").substr(0, 5));  // not boxes: kept
+    write("video_1_06.mp4", head + box("mdat", ""));               // after a gap: not ours
+    remove_empty_fragments(folder + "/video_1_%02d.mp4");
+    auto exists = [&](const char *name) {
+        return access((folder + "/" + name).c_str(), F_OK) == 0;
+    };
+    EXPECT_TRUE(exists("video_1_00.mp4"));
+    EXPECT_FALSE(exists("video_1_01.mp4"));
+    EXPECT_FALSE(exists("video_1_02.mp4"));
+    EXPECT_TRUE(exists("video_1_03.mp4"));
+    EXPECT_TRUE(exists("video_1_04.mp4"));
+    EXPECT_TRUE(exists("video_1_06.mp4"));
     EXPECT_EQ(system(("rm -rf " + folder).c_str()), 0);
 }
 

@@ -1,0 +1,14 @@
+// Recording fragments that hold nothing. The split sink opens a fragment, with room reserved
+// for its index, before the first picture arrives; a recording that never gets one (the camera
+// is gone) leaves a file without media that no player opens.
+#pragma once
+
+#include <string>
+
+// True when the MP4 file holds media data (an "mdat" box with content). A file that cannot be
+// read as a sequence of boxes counts as holding some, so that it is kept.
+bool fragment_has_media(const std::string &path);
+
+// Removes the fragments of the recording named by `location` (the split sink's pattern, whose
+// last "%02d" stands for the fragment number) that hold no media.
+void remove_empty_fragments(const std::string &location);
