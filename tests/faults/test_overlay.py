@@ -9,7 +9,7 @@ import time
 import unittest
 
 from harness import Daemon, wait_for
-from sight import panel_attribute, take_snapshot
+from sight import panel_attribute, snapshot_showing, take_snapshot
 
 ACCENT = (0x30, 0xe0, 0x60)  # the indications' colour in the document
 
@@ -40,15 +40,6 @@ def ring_pixels(picture, cx, cy, radius):
               (0.7071, -0.7071), (-0.7071, -0.7071)]
     inside = [(round(cx + dx * radius), round(cy + dy * radius)) for dx, dy in points]
     return [picture.rgb(x, y) for x, y in inside if 0 <= x < 1024 and 0 <= y < 690]
-
-
-def snapshot_showing(daemon, check, timeout=15):
-    """A snapshot that passes `check`, or the last one taken when none did in time: the overlay
-    renders beside the stream, so a change shows a few frames later (longer on a busy host)."""
-    shots = []
-    wait_for(lambda: shots.append(take_snapshot(daemon)) or check(shots[-1]), timeout=timeout,
-             interval=0)
-    return shots[-1]
 
 
 def bar_shown(picture):

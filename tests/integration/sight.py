@@ -203,3 +203,12 @@ def take_snapshot(daemon):
     assert reply == "r:make_snapshot:n:", reply
     (name,) = set(os.listdir(folder)) - before
     return Picture(os.path.join(folder, name))
+
+
+def snapshot_showing(daemon, check, timeout=15):
+    """A snapshot that passes `check`, or the last one taken when none did in time: the overlay
+    renders beside the stream, so a change shows a few frames later (longer on a busy host)."""
+    shots = []
+    wait_for(lambda: shots.append(take_snapshot(daemon)) or check(shots[-1]), timeout=timeout,
+             interval=0)
+    return shots[-1]

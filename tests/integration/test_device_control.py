@@ -7,9 +7,10 @@ import time
 import unittest
 
 from harness import Client, Daemon, wait_for
-from sight import (HDMI_NODE, take_snapshot, KEY_ENTER, KEY_NUC, KEY_POL, KEY_ZOOM, EV_KEY, EV_SYN, RedisServer,
+from sight import (EV_KEY, EV_SYN, HDMI_NODE, KEY_ENTER, KEY_NUC, KEY_POL, KEY_ZOOM, RedisServer,
                    Subscriber, icon, inject_mrvac_failure, input_record, key_records,
-                   mrvac_record, open_buttons, overlay_record, panel_attribute, reticle_geometry)
+                   mrvac_record, open_buttons, overlay_record, panel_attribute, reticle_geometry,
+                   snapshot_showing, take_snapshot)
 
 RETICLE = "ReticleMenu.retProfParam:"
 ZOOM_1 = [reticle_geometry(512, 384, 697, 569, 370, 370)]
@@ -440,7 +441,7 @@ class AsTheShooterSeesIt(unittest.TestCase):
     def test_red_dot_on_the_same_scene_point_after_a_zoom_press(self):
         with Daemon() as d:
             started(d)
-            shown = take_snapshot(d)
+            shown = snapshot_showing(d, lambda p: p.rgb(697, 569)[0] > 180, timeout=30)
             red, green, blue = shown.rgb(697, 569)
             self.assertGreater(red, 180)
             self.assertLess(max(green, blue), 90)
@@ -449,7 +450,7 @@ class AsTheShooterSeesIt(unittest.TestCase):
             self.assertEqual(d.request("c:enable_reticle:s:0"), "r:enable_reticle:n:")
             before = take_snapshot(d)
             self.assertEqual(d.request("c:kbd_zoom:n:"), "r:kbd_zoom:n:")
-            after = take_snapshot(d)
+            after = snapshot_showing(d, lambda p: p.rgb(693, 567)[0] > 180)
             # Zoom 2: the red dot moved to (693.4, 567.4); the scene around it is twice as big.
             red, green, blue = after.rgb(693, 567)
             self.assertGreater(red, 180)
