@@ -32,7 +32,9 @@ constexpr size_t kHttpEntries = 4;
 // is left off: it replaces the room with the bare fragment length and, judging what is left
 // from how fast the index grew so far (a fresh fragment's fixed header counts), it closes
 // sound-only fragments after one frame each when the stream comes in bursts under load.
-constexpr int64_t kIndexUpdatePeriod = GST_SECOND;
+// Half a second: with the pictures and sound still on their way through the encoders, a
+// second's period let a busy recorder lose more than the two seconds it may.
+constexpr int64_t kIndexUpdatePeriod = GST_SECOND / 2;
 constexpr int64_t kReservedIndexFactor = 2;
 constexpr int64_t kMinReservedIndex = 20 * GST_SECOND;
 
