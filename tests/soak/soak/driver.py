@@ -77,7 +77,7 @@ class Soak:
             Environment(self.daemon, self.media, tcp_port, http_port)))
         self.log = DaemonLog(self.daemon.output_path)
         self.probe = invariants.LivenessProbe(
-            self.daemon.socket_path, invariants.LIVENESS_TIMEOUT *
+            self.daemon.socket_path, self.args.answer_within *
             (invariants.SANITIZER_SLOWDOWN if self.sanitizer else 1))
         self.probe.start()
         stack.callback(self.probe.stop)
@@ -456,6 +456,8 @@ def parse_args(argv):
     parser.add_argument("--seconds", type=float, default=90, help="stop after this long")
     parser.add_argument("--steps", type=int, default=10 ** 9, help="stop after this many steps")
     parser.add_argument("--seed", type=int, default=None, help="seed (default: random)")
+    parser.add_argument("--answer-within", type=float, default=invariants.LIVENESS_TIMEOUT,
+                        help="seconds the daemon has to answer a liveness check")
     parser.add_argument("--max-violations", type=int, default=10,
                         help="stop after this many broken invariants (default 10)")
     parser.add_argument("--verbose", action="store_true", help="trace environment changes")
