@@ -64,7 +64,8 @@ class StartWhileEnding(unittest.TestCase):
             self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
             started = time.monotonic()
             self.assertEqual(d.request("c:enable_record:i:1"), "e:enable_record:n:")
-            self.assertLess(time.monotonic() - started, 1)
+            # Well before the encoder's 5 s deadline (a loaded host adds to the brief wait).
+            self.assertLess(time.monotonic() - started, 3)
             self.assertTrue(wait_for_log(d, r"Pipe 2 did not deliver its end-of-stream"))
             self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
             self.assertEqual(media_pipes(d), {8, 2, 5})
