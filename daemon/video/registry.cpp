@@ -310,11 +310,7 @@ bool join_timeline_of(GstElement *pipeline, int id) {
 std::vector<GstRef<GstElement>> eos_entry_points(int id) {
     GstBin *bin = GST_BIN(pipes[id].get());
     std::vector<const char *> names;
-    if (id == PIPE_SPLASH) {
-        // The still-picture source never ends: the end-of-stream enters at the splash
-        // pipeline's own G2D transform, downstream of it.
-        names = {"g2d-transform"};
-    } else if (id == PIPE_RECORD) {
+    if (id == PIPE_RECORD) {
         names = {"rec-vid-ipsrc", "rec-aud-ipsrc"};
     }
     std::vector<GstRef<GstElement>> entries;
@@ -328,6 +324,26 @@ std::vector<GstRef<GstElement>> eos_entry_points(int id) {
         entries.push_back(gst_add_ref(pipes[id].get()));
     }
     return entries;
+}
+
+// Stands an end-of-stream in for the picture about to pass, on the streaming thread that
+// carries it. Pushing it again on a pad that has ended is refused, and the pictures that follow
+// are refused before they reach this probe.
+GstPadProbeReturn end_instead_of_picture(GstPad *pad, GstPadProbeInfo *, gpointer) {
+    gst_pad_push_event(pad, gst_event_new_eos());
+    return GST_PAD_PROBE_DROP;
+}
+
+// The still-picture source never ends by itself, and its streaming thread pushes the next
+// picture as soon as the last one has left: it holds the stream lock nearly all the time, and
+// an end-of-stream handed over from the main thread would wait for that lock, for seconds. The
+// end enters on that thread instead, in place of its next picture.
+bool end_splash() {
+    GstRef<GstElement> freeze(
+        gst_bin_get_by_name(GST_BIN(pipes[PIPE_SPLASH].get()), "splash-image-freeze"));
+    GstRef<GstPad> pad(freeze ? gst_element_get_static_pad(freeze.get(), "src") : nullptr);
+    return pad && gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, end_instead_of_picture,
+                                    nullptr, nullptr) != 0;
 }
 
 void send_eos(int id) {
@@ -355,8 +371,10 @@ void send_eos(int id) {
     if (paused) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
-    for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
-        gst_element_send_event(entry.get(), gst_event_new_eos());
+    if (id != PIPE_SPLASH || !end_splash()) {
+        for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
+            gst_element_send_event(entry.get(), gst_event_new_eos());
+        }
     }
     eos_events[id] = true;
     eos_deadline[id] = g_get_monotonic_time() + eos_timeout(id);

@@ -1,5 +1,5 @@
 """Pipelines that cannot finish a change of state (the camera is gone, a new stream waits for
-pictures that never come) never hold the sight: starts, pauses and resumes answer at once."""
+pictures that never come) never hold the sight: starts, pauses, resumes and ends answer at once."""
 import time
 import unittest
 
@@ -34,6 +34,32 @@ class WithoutCamera(unittest.TestCase):
                            ("resume_pipe", "4")):
             answered_at_once(self, self.d, name, data)
         self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:0")
+
+
+class NoInputSplash(unittest.TestCase):
+    def test_ending_the_splash_answers_at_once_and_ends_it_by_its_end_of_stream(self):
+        with Daemon({}) as d:
+            self.assertEqual(d.request("c:kill_pipe:s:0"), "r:kill_pipe:n:")
+            slowest = 0
+            for round in range(1, 4):
+                if round > 1:
+                    self.assertEqual(d.request("c:create_pipe:s:6"), "r:create_pipe:n:")
+                time.sleep(1)
+                slowest = max(slowest, answered_in(d, "c:kill_pipe:s:6"))
+                self.assertTrue(wait_for(
+                    lambda: d.log().count("Got EoS event on pipe 6") == round, timeout=5))
+            # The splash's picture source pushes without a pause: an end handed over against
+            # it used to hold every client for up to seconds.
+            self.assertLess(slowest, 0.5)
+            self.assertNotIn("Pipe 6 did not deliver", d.log())
+            self.assertEqual(d.stop(), 0)
+
+
+def answered_in(daemon, request):
+    with Client(daemon.socket_path) as client:
+        start = time.monotonic()
+        client.request(request)
+        return time.monotonic() - start
 
 
 if __name__ == "__main__":
