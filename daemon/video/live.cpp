@@ -114,6 +114,9 @@ int create_splash_pipe(GstElement *pipeline, const char *qml_path, const char *i
         return -1;
     }
     set_string(source.get(), "location", image_path);
+    // Paced by the clock at the overlay's frame rate: the leaky queues never hold it back, and
+    // unpaced it repeats the picture as fast as the transform takes it, a whole core's worth.
+    set_bool(freeze.get(), "is-live", true);
     set_int(q_before_qt.get(), "leaky", kLeakyDownstream);
     set_string(new_overlay.get(), "qml", qml_path);
     set_int(q_after_qt.get(), "leaky", kLeakyDownstream);
