@@ -326,23 +326,38 @@ std::vector<GstRef<GstElement>> eos_entry_points(int id) {
     return entries;
 }
 
-// Stands an end-of-stream in for the picture about to pass, on the streaming thread that
+// Stands an end-of-stream in for the buffer about to pass, on the streaming thread that
 // carries it. Pushing it again on a pad that has ended is refused, and the pictures that follow
 // are refused before they reach this probe.
-GstPadProbeReturn end_instead_of_picture(GstPad *pad, GstPadProbeInfo *, gpointer) {
+GstPadProbeReturn end_instead_of_buffer(GstPad *pad, GstPadProbeInfo *, gpointer) {
     gst_pad_push_event(pad, gst_event_new_eos());
     return GST_PAD_PROBE_DROP;
 }
 
-// The still-picture source never ends by itself, and its streaming thread pushes the next
-// picture as soon as the last one has left: it holds the stream lock nearly all the time, and
-// an end-of-stream handed over from the main thread would wait for that lock, for seconds. The
-// end enters on that thread instead, in place of its next picture.
-bool end_splash() {
-    GstRef<GstElement> freeze(
-        gst_bin_get_by_name(GST_BIN(pipes[PIPE_SPLASH].get()), "splash-image-freeze"));
-    GstRef<GstPad> pad(freeze ? gst_element_get_static_pad(freeze.get(), "src") : nullptr);
-    return pad && gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, end_instead_of_picture,
+// Where the end-of-stream enters on the source's own streaming thread, in place of its next
+// buffer, rather than being handed to the source from the main thread, which waits for that
+// thread to be free:
+// - the still picture never ends by itself, and its source pushes the next picture as soon as
+//   the last one has left, so it holds its stream lock nearly all the time (seconds of wait);
+// - the sound source waits for samples holding that lock, and a sound server that stops
+//   giving any would hold the main thread for good.
+// A source that stalls so never delivers the end; its pipe's deadline removes it.
+const char *end_at_next_buffer_of(int id) {
+    switch (id) {
+        case PIPE_SPLASH:
+            return "splash-image-freeze";
+        case PIPE_AUDIO_ENC:
+            return "audio-src";
+        default:
+            return nullptr;
+    }
+}
+
+bool end_at_next_buffer(int id) {
+    const char *name = end_at_next_buffer_of(id);
+    GstRef<GstElement> source(name ? gst_bin_get_by_name(GST_BIN(pipes[id].get()), name) : nullptr);
+    GstRef<GstPad> pad(source ? gst_element_get_static_pad(source.get(), "src") : nullptr);
+    return pad && gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, end_instead_of_buffer,
                                     nullptr, nullptr) != 0;
 }
 
@@ -371,7 +386,7 @@ void send_eos(int id) {
     if (paused) {
         gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
     }
-    if (id != PIPE_SPLASH || !end_splash()) {
+    if (!end_at_next_buffer(id)) {
         for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
             gst_element_send_event(entry.get(), gst_event_new_eos());
         }
