@@ -16,6 +16,7 @@
 #include "video/encoders.h"
 #include "video/http_restart.h"
 #include "video/registry.h"
+#include "video/sound_after_picture.h"
 
 namespace {
 
@@ -103,6 +104,7 @@ int make_record(GstElement *pipeline, int type, const char *location) {
     }
     add_all(pipeline, {vid_filesink.get()});
 
+    GstRef<GstElement> picture_source;
     if (type != 2) {
         GstRef<GstElement> source = make_consumer_source("rec-vid-ipsrc", "rec-vid-enc-ipsink");
         if (!source) {
@@ -114,6 +116,7 @@ int make_record(GstElement *pipeline, int type, const char *location) {
             log_message(LOG_LEVEL_ERROR, "Failed to link video pad of the record mux.\n");
             return -1;
         }
+        picture_source = std::move(source);
     }
     if (type != 1) {
         GstRef<GstElement> source = make_consumer_source("rec-aud-ipsrc", "aud-enc-ipsink");
@@ -125,6 +128,9 @@ int make_record(GstElement *pipeline, int type, const char *location) {
         if (!link_to_request_pad(source.get(), vid_filesink.get(), "audio_%u", "audio_%u")) {
             log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the record mux.\n");
             return -1;
+        }
+        if (picture_source) {
+            start_sound_with_first_picture(picture_source.get(), source.get());
         }
     }
     if (start_playing(pipeline, PIPE_RECORD) != 0) {
@@ -221,11 +227,13 @@ bool is_running(int id) {
 std::vector<int> producers_of(int consumer, int type) {
     int video_encoder = consumer == PIPE_RECORD ? PIPE_RECORD_VIDEO_ENC : PIPE_STREAM_VID_ENC;
     std::vector<int> producers;
-    if (type != 2) {
-        producers = {PIPE_TRANSFORMER, video_encoder};
-    }
+    // The sound encoder comes first: a record encoder started after it takes its timeline, so
+    // that pictures and sound made at the same moment carry the same timestamps.
     if (type != 1 && consumer != PIPE_HTTP_STREAM) {
         producers.push_back(PIPE_AUDIO_ENC);
+    }
+    if (type != 2) {
+        producers.insert(producers.end(), {PIPE_TRANSFORMER, video_encoder});
     }
     return producers;
 }

@@ -1,5 +1,5 @@
-"""Media files in the field: a recording that never gets a picture (the camera is gone)
-leaves no file that no player opens."""
+"""Media files in the field: a recording that never gets a picture (the camera is gone), or
+that is stopped within its first second, leaves no file that no player opens."""
 import time
 import unittest
 
@@ -20,6 +20,23 @@ class RecordingWithoutPictures(unittest.TestCase):
                 info = MediaInfo(fragment)
                 self.assertTrue(info.ok, f"{fragment} does not play:\n{info.text}")
 
+
+class ShortRecordings(unittest.TestCase):
+    def test_recordings_stopped_at_once_play_with_pictures_and_sound(self):
+        with Daemon({"enc_type": 0, "record_max_len": 4}) as d:
+            # Each start rebuilds the encoders that the stop before it is ending: the sound
+            # encoder is back within a few frames, the pictures only with a new key picture.
+            for length in (0, 0.3, 0.6, 0.9) * 3:
+                self.assertEqual(d.request("c:enable_record:s:1"), "r:enable_record:n:")
+                time.sleep(length)
+                self.assertEqual(d.request("c:enable_record:s:0"), "r:enable_record:n:")
+            self.assertEqual(d.stop(), 0)
+            recorded = fragments(d.path("/media/video"), "video_")
+            self.assertGreater(len(recorded), 6)
+            for fragment in recorded:
+                info = MediaInfo(fragment)
+                self.assertTrue(info.ok and info.video and info.audio,
+                                f"{fragment} does not play with both tracks:\n{info.text}")
 
 if __name__ == "__main__":
     unittest.main()
