@@ -77,7 +77,10 @@ void remove_empty_fragments(const std::string &location) {
         if (access(path.c_str(), F_OK) != 0) {
             break;
         }
-        if (!fragment_has_media(path) && unlink(path.c_str()) == 0) {
+        bool has_media = fragment_has_media(path);
+        log_message(LOG_LEVEL_DEBUG, "Recording fragment %s %s", path.c_str(),
+                    has_media ? "has media" : "has no media");
+        if (!has_media && unlink(path.c_str()) == 0) {
             log_message(LOG_LEVEL_WARN, "Removed recording fragment without media: %s",
                         path.c_str());
         }

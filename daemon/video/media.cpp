@@ -351,15 +351,15 @@ bool crash_safe_recording() {
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
     return start_consumer(PIPE_RECORD, kRecordEntries, [location](int type) {
-        pipe_bus_fd started =
-            start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
-                return make_record(pipeline, type, location);
-            });
-        // Taken only now: a recording that was still ending has flushed its own folder.
-        if (started.fd >= 0) {
-            record_file = location;
-        }
-        return started;
+        return start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
+            // Taken only for a new recording, once one that was still ending has flushed its
+            // own folder: a start while recording goes on with the running one's files.
+            int built = make_record(pipeline, type, location);
+            if (built == 0) {
+                record_file = location;
+            }
+            return built;
+        });
     });
 }
 

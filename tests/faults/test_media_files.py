@@ -1,10 +1,11 @@
-"""Media files in the field: a recording that never gets a picture (the camera is gone), or
-that is stopped within its first second, leaves no file that no player opens."""
+"""Media files in the field: a recording that never gets a picture (the camera is gone, and
+started twice), or that is stopped within its first second, leaves no file that no player
+opens."""
 import time
 import unittest
 
 from harness import Daemon, wait_for
-from media import MediaInfo, fragments, wait_for_log
+from media import MediaInfo, fragments, log_lines_after, wait_for_log
 
 
 class RecordingWithoutPictures(unittest.TestCase):
@@ -12,10 +13,13 @@ class RecordingWithoutPictures(unittest.TestCase):
         with Daemon({"record_max_len": 60}) as d:
             self.assertEqual(d.request("c:kill_pipe:s:0"), "r:kill_pipe:n:")
             self.assertTrue(wait_for(lambda: "Got EoS event on pipe 0" in d.log()))
-            self.assertEqual(d.request("c:enable_record:s:1"), "r:enable_record:n:")
-            time.sleep(2)
+            # Started again a second later: that start goes on with the running recording.
+            for _ in range(2):
+                self.assertEqual(d.request("c:enable_record:s:1"), "r:enable_record:n:")
+                time.sleep(1.1)
             self.assertEqual(d.request("c:enable_record:s:0"), "r:enable_record:n:")
             self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5", timeout=15), d.log())
+            self.assertEqual(len(log_lines_after(d, 0, "Creating record branch")), 1)
             for fragment in fragments(d.path("/media/video"), ""):
                 info = MediaInfo(fragment)
                 self.assertTrue(info.ok, f"{fragment} does not play:\n{info.text}")
