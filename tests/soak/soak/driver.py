@@ -202,6 +202,7 @@ class Soak:
             self.stop_daemon()
         finally:
             if self.daemon.proc.poll() is None:
+                self.probe.pause()  # a kill after a failed check is no silence of the daemon
                 self.daemon.kill()
             self.check_media(delete=True)
             self.start_daemon()
