@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "core/log.h"
 #include "core/unique_fd.h"
@@ -14,6 +15,8 @@
 namespace {
 
 constexpr const char *kNumberField = "%02d";
+// A track with a single sample does not play: a sound decoder needs more than one frame.
+constexpr uint64_t kFewestSamples = 2;
 
 uint64_t big_endian(const unsigned char *bytes, int count) {
     uint64_t value = 0;
@@ -21,6 +24,80 @@ uint64_t big_endian(const unsigned char *bytes, int count) {
         value = value << 8 | bytes[i];
     }
     return value;
+}
+
+struct Box {
+    char type[4];
+    uint64_t offset;  // of its content
+    uint64_t end;
+};
+
+// The box at `offset`, which must end by `end`; none when its header does not fit there.
+std::optional<Box> read_box(int fd, uint64_t offset, uint64_t end) {
+    unsigned char header[16];
+    if (offset + 8 > end || pread(fd, header, sizeof(header), static_cast<off_t>(offset)) < 8) {
+        return std::nullopt;
+    }
+    uint64_t size = big_endian(header, 4);
+    uint64_t header_size = 8;
+    if (size == 1) {
+        size = offset + 16 <= end ? big_endian(header + 8, 8) : 0;
+        header_size = 16;
+    } else if (size == 0) {
+        size = end - offset;  // the last box, up to the end of its parent
+    }
+    if (size < header_size || size > end - offset) {
+        return std::nullopt;
+    }
+    Box box{};
+    memcpy(box.type, header + 4, 4);
+    box.offset = offset + header_size;
+    box.end = offset + size;
+    return box;
+}
+
+bool is(const Box &box, const char *type) {
+    return memcmp(box.type, type, 4) == 0;
+}
+
+std::optional<Box> child(int fd, const Box &parent, const char *type) {
+    for (auto box = read_box(fd, parent.offset, parent.end); box;
+         box = read_box(fd, box->end, parent.end)) {
+        if (is(*box, type)) {
+            return box;
+        }
+    }
+    return std::nullopt;
+}
+
+// The number of samples of a track, from its sample size table; none when it has none.
+std::optional<uint64_t> sample_count(int fd, const Box &track) {
+    std::optional<Box> box = child(fd, track, "mdia");
+    for (const char *type : {"minf", "stbl", "stsz"}) {
+        if (box) {
+            box = child(fd, *box, type);
+        }
+    }
+    unsigned char count[4];
+    if (!box || box->offset + 12 > box->end ||
+        pread(fd, count, sizeof(count), static_cast<off_t>(box->offset + 8)) != 4) {
+        return std::nullopt;
+    }
+    return big_endian(count, 4);
+}
+
+// True unless one of the index's tracks holds too few samples to play.
+bool tracks_play(int fd, const Box &index) {
+    for (auto box = read_box(fd, index.offset, index.end); box;
+         box = read_box(fd, box->end, index.end)) {
+        if (is(*box, "trak")) {
+            std::optional<uint64_t> samples = sample_count(fd, *box);
+            if (samples && *samples < kFewestSamples) {
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 std::string fragment_path(const std::string &location, size_t field, int number) {
@@ -38,33 +115,21 @@ bool fragment_has_media(const std::string &path) {
         return true;
     }
     const uint64_t file_size = static_cast<uint64_t>(info.st_size);
+    bool has_data = false;
+    bool plays = true;
     uint64_t offset = 0;
-    while (offset + 8 <= file_size) {
-        unsigned char header[16];
-        if (pread(fd.get(), header, sizeof(header), static_cast<off_t>(offset)) < 8) {
-            return true;
+    while (offset < file_size) {
+        std::optional<Box> box = read_box(fd.get(), offset, file_size);
+        if (!box) {
+            return true;  // bytes that are not understood: keep the file
         }
-        uint64_t size = big_endian(header, 4);
-        uint64_t header_size = 8;
-        if (size == 1) {
-            if (offset + 16 > file_size) {
-                return true;
-            }
-            size = big_endian(header + 8, 8);
-            header_size = 16;
-        } else if (size == 0) {
-            size = file_size - offset;  // the last box, up to the end of the file
+        has_data = has_data || (is(*box, "mdat") && box->end > box->offset);
+        if (is(*box, "moov")) {
+            plays = tracks_play(fd.get(), *box);
         }
-        if (size < header_size) {
-            return true;
-        }
-        if (memcmp(header + 4, "mdat", 4) == 0 && size > header_size) {
-            return true;
-        }
-        offset += size;
+        offset = box->end;
     }
-    // Bytes after the last whole box are not understood: keep the file.
-    return offset != file_size;
+    return has_data && plays;
 }
 
 void remove_empty_fragments(const std::string &location) {

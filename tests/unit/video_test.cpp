@@ -281,7 +281,7 @@ std::string box(const char *type, const std::string &payload) {
     return bytes + type + payload;
 }
 
-TEST(EmptyFragments, OnlyFragmentsWithoutMediaAreRemoved) {
+TEST(EmptyFragments, OnlyFragmentsWithoutMediaToPlayAreRemoved) {
     std::string folder = make_temp_dir();
     auto write = [&](const std::string &name, const std::string &bytes) {
         std::ofstream(folder + "/" + name, std::ios::binary) << bytes;
@@ -295,7 +295,19 @@ TEST(EmptyFragments, OnlyFragmentsWithoutMediaAreRemoved) {
     write("video_1_03.mp4", head + std::string("\0\0\0\0mdat", 8) + "frames");
     write("video_1_04.mp4", head + box("mdat", "").substr(0, 5));  // not boxes: kept
     write("video_1_06.mp4", head + box("mdat", ""));               // after a gap: not ours
+    // Stopped a few frames after its first picture: one sound frame, which does not play.
+    auto track = [](char samples) {
+        // Version and flags, the size of every sample (0: each its own), the count.
+        std::string table = std::string(11, '\0') + samples;
+        return box("trak", box("mdia", box("minf", box("stbl", box("stsz", table)))));
+    };
+    std::string index = box("moov", box("mvhd", "x") + track(5) + track(1));
+    write("video_2_00.mp4", box("ftyp", "isom") + index + box("mdat", "frames"));
+    index = box("moov", box("mvhd", "x") + track(5) + track(2));
+    write("video_3_00.mp4", box("ftyp", "isom") + index + box("mdat", "frames"));
     remove_empty_fragments(folder + "/video_1_%02d.mp4");
+    remove_empty_fragments(folder + "/video_2_%02d.mp4");
+    remove_empty_fragments(folder + "/video_3_%02d.mp4");
     auto exists = [&](const char *name) {
         return access((folder + "/" + name).c_str(), F_OK) == 0;
     };
@@ -305,6 +317,8 @@ TEST(EmptyFragments, OnlyFragmentsWithoutMediaAreRemoved) {
     EXPECT_TRUE(exists("video_1_03.mp4"));
     EXPECT_TRUE(exists("video_1_04.mp4"));
     EXPECT_TRUE(exists("video_1_06.mp4"));
+    EXPECT_FALSE(exists("video_2_00.mp4"));
+    EXPECT_TRUE(exists("video_3_00.mp4"));
     EXPECT_EQ(system(("rm -rf " + folder).c_str()), 0);
 }
 

@@ -179,8 +179,13 @@ def open_descriptors(pid):
 
 
 def resident_kib(pid):
+    """The daemon's own resident memory: its heap, stacks and mapped files. Shared memory is
+    left out: it is the host's sound server's (JACK maps its 100 MiB segment into each client
+    and the daemon's share of it comes and goes with the sound encoder)."""
     with open(f"/proc/{pid}/status") as status:
-        return int(re.search(r"VmRSS:\s+(\d+)", status.read()).group(1))
+        text = status.read()
+    return sum(int(re.search(rf"{field}:\s+(\d+)", text).group(1))
+               for field in ("RssAnon", "RssFile"))
 
 
 def check_exit(daemon, log, offset, sanitizer):
