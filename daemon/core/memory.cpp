@@ -1,5 +1,7 @@
 #include "core/memory.h"
 
+#include <malloc.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -32,4 +34,12 @@ void *erealloc(void *block, size_t size) {
 
 void install_out_of_memory_handler() {
     std::set_new_handler([] { log_message(LOG_LEVEL_ERROR, "out of memory:"); });
+}
+
+void limit_heap_arenas() {
+    mallopt(M_ARENA_MAX, 2);
+}
+
+void hand_back_free_memory() {
+    malloc_trim(0);
 }

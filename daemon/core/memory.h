@@ -10,3 +10,10 @@ void *erealloc(void *block, size_t size);
 
 // Makes failed standard-library allocations end the process the same way.
 void install_out_of_memory_handler();
+
+// The pipelines' pictures are blocks of megabytes made and freed on streaming threads that come
+// and go with the pipes. The allocator keeps what they free in per-thread arenas, where the next
+// pipe's blocks rarely fit again, so the daemon's memory would follow its history rather than
+// its pipes: it is kept to two arenas, and handed back whenever a pipe has left.
+void limit_heap_arenas();
+void hand_back_free_memory();

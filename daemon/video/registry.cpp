@@ -8,6 +8,7 @@
 
 #include "core/event_aggregator.h"
 #include "core/log.h"
+#include "core/memory.h"
 #include "core/sysroot.h"
 #include "video/fragment_sync.h"
 #include "video/gst_handle.h"
@@ -88,6 +89,7 @@ void release_pipe(int id) {
     buses[id].reset();
     pipes[id].reset();
     eos_events[id] = false;
+    hand_back_free_memory();
 }
 
 void destroy_pipe(int id) {

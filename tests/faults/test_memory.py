@@ -1,0 +1,44 @@
+"""Memory in the field: a sight that starts and stops its recordings and streams all day keeps
+the memory of what runs, not of what ran."""
+import re
+import time
+import unittest
+
+from harness import Daemon, wait_for
+from media import free_port
+from test_video import media_pipes
+
+CHURN = ["enable_record", "enable_tcp_stream", "enable_http_stream"]
+
+
+def own_memory_kib(pid):
+    """Resident heap, stacks and mapped files; not the sound server's shared segment."""
+    with open(f"/proc/{pid}/status") as status:
+        text = status.read()
+    return sum(int(re.search(rf"{field}:\s+(\d+)", text)[1]) for field in ("RssAnon", "RssFile"))
+
+
+class PipeChurn(unittest.TestCase):
+    def churn(self, daemon, rounds):
+        for round in range(rounds):
+            daemon.request(f"c:set_enc_type:s:{round % 3}")
+            for command in CHURN:
+                daemon.request(f"c:{command}:s:1")
+            daemon.request("c:make_snapshot:n:")
+            time.sleep(1)
+            for command in CHURN:
+                daemon.request(f"c:{command}:s:0")
+            self.assertTrue(wait_for(lambda: not media_pipes(daemon), timeout=15))
+        time.sleep(0.5)
+        return own_memory_kib(daemon.proc.pid)
+
+    def test_memory_after_many_pipes_is_that_after_a_few(self):
+        with Daemon({"record_max_len": 4, "tcp_stream_port": free_port()}, args=()) as d:
+            warm = self.churn(d, 6)
+            later = self.churn(d, 24)
+            self.assertLess(later, warm * 1.15, f"{warm} KiB after 6 rounds, {later} KiB after 30")
+            self.assertEqual(d.stop(), 0)
+
+
+if __name__ == "__main__":
+    unittest.main()
