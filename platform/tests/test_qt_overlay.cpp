@@ -8,19 +8,11 @@
 #include <sstream>
 
 #include "blend.h"
-#include "test_imx_support.h"
+#include "overlay_harness.h"
 
 using namespace test_support;
 
 namespace {
-
-constexpr int kWidth = 1024;
-constexpr int kHeight = 768;
-using Frame = std::vector<guint8>;
-
-struct Rgb {
-    int r, g, b;
-};
 
 Frame flat(guint8 grey) {
     Frame f((size_t)kWidth * kHeight * 4, grey);
@@ -30,50 +22,15 @@ Frame flat(guint8 grey) {
     return f;
 }
 
-Rgb pixel(const Frame &f, int x, int y) {
-    const guint8 *p = &f[((size_t)y * kWidth + x) * 4];
-    return {p[0], p[1], p[2]};
-}
-
 bool is_red(Rgb p) {
     return p.r > 200 && p.g < 60 && p.b < 60;
 }
 
 // The overlay between an appsrc and an appsink. Rendering runs beside the stream, so a change
 // shows in a later frame: `until` pushes frames until one satisfies the check.
-class Overlay {
+class Overlay : public OverlayPipeline {
 public:
-    explicit Overlay(const std::string &qml)
-        : p_("appsrc name=in format=time "
-             "caps=video/x-raw,format=RGBA,width=1024,height=768,framerate=30/1 ! "
-             "qtoverlay name=ov ! appsink name=out sync=false") {
-        ov_ = p_.element("ov");
-        g_object_set(ov_.get(), "qml", qml.c_str(), NULL);
-    }
-    Pipeline &pipeline() { return p_; }
-    void set(const std::string &text) {
-        g_object_set(ov_.get(), "qml-attribute", text.c_str(), NULL);
-    }
-    void disable(bool on) { g_object_set(ov_.get(), "disable", on ? TRUE : FALSE, NULL); }
-
-    Frame run(const Frame &input) {
-        GstBuffer *buf = gst_buffer_new_memdup(input.data(), input.size());
-        GST_BUFFER_PTS(buf) = frames_ * GST_SECOND / 30;
-        GST_BUFFER_DURATION(buf) = GST_SECOND / 30;
-        frames_++;
-        Ref<GstElement> in = p_.element("in");
-        GstFlowReturn ret = GST_FLOW_ERROR;
-        g_signal_emit_by_name(in.get(), "push-buffer", buf, &ret);
-        gst_buffer_unref(buf);
-        EXPECT_EQ(ret, GST_FLOW_OK);
-        Sample s = p_.pull();
-        if (!s) {
-            ADD_FAILURE() << "no picture out";
-            return {};
-        }
-        Mapped map(s.get());
-        return map.bytes();
-    }
+    using OverlayPipeline::OverlayPipeline;
 
     Frame until(const Frame &input, const std::function<bool(const Frame &)> &check) {
         Frame out;
@@ -86,7 +43,7 @@ public:
         }
         ADD_FAILURE() << "the overlay did not show the change";
         if (const char *dump = g_getenv("QT_OVERLAY_TEST_DUMP")) {
-            std::ofstream ppm(std::string(dump) + "/" + std::to_string(frames_) + ".ppm");
+            std::ofstream ppm(std::string(dump) + "/" + std::to_string(frames()) + ".ppm");
             ppm << "P6 " << kWidth << " " << kHeight << " 255\n";
             for (size_t i = 0; i < out.size(); i += 4) {
                 ppm.write(reinterpret_cast<const char *>(&out[i]), 3);
@@ -94,25 +51,6 @@ public:
         }
         return out;
     }
-
-    // Texts of the warning messages posted so far.
-    std::vector<std::string> warnings() {
-        std::vector<std::string> texts;
-        Ref<GstBus> bus(gst_element_get_bus(p_.get()));
-        while (GstMessage *msg = gst_bus_pop_filtered(bus.get(), GST_MESSAGE_WARNING)) {
-            GError *error = nullptr;
-            gst_message_parse_warning(msg, &error, nullptr);
-            texts.push_back(error ? error->message : "");
-            g_clear_error(&error);
-            gst_message_unref(msg);
-        }
-        return texts;
-    }
-
-private:
-    Pipeline p_;
-    Ref<GstElement> ov_;
-    guint64 frames_ = 0;
 };
 
 // A sysroot with the sight's overlay document and reticles, as scripts/host-sysroot lays it.
