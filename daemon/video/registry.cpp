@@ -38,6 +38,10 @@ constexpr GstClockTime kStartWait = 250 * GST_MSECOND;
 constexpr gint64 kEosTimeoutUs = 5 * G_USEC_PER_SEC;
 constexpr gint64 kRecordEosTimeoutUs = 10 * G_USEC_PER_SEC;
 constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+// How long the stop of the daemon waits for its pipes to end before tearing down the rest: a
+// sight that is switched off must go within seconds. A recording's fragments keep an index
+// that is at most half a second old, so one torn down is still played up to about there.
+constexpr gint64 kDrainUs = 3 * G_USEC_PER_SEC;
 // How long a start waits for a pipe of the same slot that is ending: a sound pipe ends within a
 // few frames; for one that does not, the start fails rather than hold the main loop until the
 // pipe's deadline.
@@ -50,8 +54,10 @@ bool eos_events[PIPE_COUNT];
 gint64 eos_deadline[PIPE_COUNT];
 // Fragments of the record pipe that were opened and not yet closed.
 int record_open_fragments = 0;
-// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing.
+// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing, and
+// tears down at `drain_deadline` whatever has not ended.
 bool closing = false;
+gint64 drain_deadline = 0;
 
 bool valid_id(int id) {
     return id >= 0 && id < PIPE_COUNT;
@@ -460,6 +466,7 @@ int gstvideo_resume_all_pipes() {
 void gstvideo_stop_all_pipes() {
     log_message(LOG_LEVEL_INFO, "Requesting stop of all pipes..");
     closing = true;
+    drain_deadline = g_get_monotonic_time() + kDrainUs;
     for (int id = 0; id < PIPE_COUNT; ++id) {
         if (pipes[id]) {
             send_eos(id);
@@ -496,7 +503,8 @@ std::vector<int> gstvideo_check_deadlines() {
     std::vector<int> ended;
     gint64 now = g_get_monotonic_time();
     for (int id = 0; id < PIPE_COUNT; ++id) {
-        if (pipes[id] && eos_events[id] && now >= eos_deadline[id]) {
+        bool overdue = now >= eos_deadline[id] || (closing && now >= drain_deadline);
+        if (pipes[id] && eos_events[id] && overdue) {
             tear_down_overdue(id);
             ended.push_back(id);
         }

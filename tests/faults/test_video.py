@@ -118,17 +118,20 @@ class BusyPort(unittest.TestCase):
 class StartWhileStopping(unittest.TestCase):
     def test_after_the_stop_signal_nothing_starts_and_the_daemon_ends(self):
         with Daemon({"enc_type": 1, "tcp_stream_port": free_port()}) as d:
-            # A recording that takes its whole bounded wait to end keeps the daemon draining.
-            hold_eos(d, "record-enc-ipsrc")
+            # A recording whose encoder and record pipe never end keeps the daemon draining,
+            # for a few seconds only: the sight is being switched off.
+            hold_eos(d, "record-enc-ipsrc", "rec-vid-ipsrc")
             self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
             with Client(d.socket_path) as client:
                 d.proc.send_signal(signal.SIGTERM)
+                stopped = time.monotonic()
                 self.assertTrue(wait_for_log(d, r"stopping daemon \.\.\."))
                 for command in ("enable_tcp_stream:i:1", "enable_http_stream:i:1",
                                 "enable_record:i:1", "create_pipe:i:1", "create_pipe:i:6"):
                     name = command.split(":")[0]
                     self.assertEqual(client.request(f"c:{command}"), f"e:{name}:n:")
             self.assertEqual(d.wait(20), 0)
+            self.assertLess(time.monotonic() - stopped, 5)
             self.assertTrue(d.log().rstrip().endswith("[INFO]: Goodbye"))
 
 
