@@ -29,8 +29,9 @@ constexpr GstClockTime kStateQueryWait = 200 * GST_MSECOND;
 // How long a start waits to learn whether a new pipeline reaches PLAYING; one that is slower
 // than that is taken as started. A sink that cannot open fails within the change to PAUSED,
 // before any wait; a pipeline without pictures (the camera gone) never gets there, and a
-// recording starts up to four pipes, so each may hold the main loop only briefly.
-constexpr GstClockTime kStartWait = 250 * GST_MSECOND;
+// recording starts up to four pipes, so each may hold the main loop only briefly: together
+// well within the second in which the daemon answers.
+constexpr GstClockTime kStartWait = 150 * GST_MSECOND;
 
 // How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
 // record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been

@@ -160,7 +160,7 @@ class Soak:
         self.pool = ClientPool(self.daemon.socket_path)
         time.sleep(0.5)
         pid = self.daemon.proc.pid
-        return invariants.open_descriptors(pid), invariants.resident_kib(pid), pipes
+        return invariants.open_descriptors(self.daemon), invariants.resident_kib(pid), pipes
 
     def check_resources(self):
         """Descriptors against the idle daemon after its warm-up; memory against the idle

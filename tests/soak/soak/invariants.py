@@ -174,8 +174,42 @@ def check_config(daemon, keys, timeout=3.0):
         time.sleep(0.2)
 
 
-def open_descriptors(pid):
-    return len(os.listdir(f"/proc/{pid}/fd"))
+def open_descriptors(daemon):
+    """The daemon's descriptors that no one outside holds open for it: not the connections of
+    clients (the answer check may be asking), nor its message-bus connection (made again at
+    the next event after Redis came back), nor the button device (open while the soak's writer
+    is)."""
+    folder = f"/proc/{daemon.proc.pid}/fd"
+    paths, peers = unix_socket_paths(), unix_socket_peers(daemon.proc.pid)
+    kept = 0
+    for fd in os.listdir(folder):
+        try:
+            target = os.readlink(os.path.join(folder, fd))
+        except OSError:
+            continue
+        inode = re.fullmatch(r"socket:\[(\d+)\]", target)
+        if inode and (paths.get(inode[1]) == daemon.socket_path or
+                      paths.get(peers.get(fd, ""), "").endswith("redis.sock")):
+            continue
+        if target == daemon.path("/dev/input/event1"):
+            continue
+        kept += 1
+    return kept
+
+
+def unix_socket_paths():
+    """Path of every bound Unix socket, by inode (accepted connections carry the listener's)."""
+    with open("/proc/net/unix") as table:
+        rows = [line.split() for line in table.readlines()[1:]]
+    return {row[6]: row[7] for row in rows if len(row) >= 8}
+
+
+def unix_socket_peers(pid):
+    """The peer's inode of each of the process's connected Unix sockets, by descriptor."""
+    listing = subprocess.run(["ss", "-xpn"], capture_output=True, text=True).stdout
+    return {fd: peer for peer, fd in re.findall(
+        rf"^\S+\s+\S+\s+\d+\s+\d+\s+\S+\s+\d+\s+\S+\s+(\d+)\s+users:.*?pid={pid},fd=(\d+)\)",
+        listing, re.M)}
 
 
 def resident_kib(pid):
