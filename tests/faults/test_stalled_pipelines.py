@@ -11,7 +11,9 @@ def answered_at_once(test, daemon, name, data):
     with Client(daemon.socket_path) as client:
         start = time.monotonic()
         reply = client.request(f"c:{name}:s:{data}")
-        test.assertLess(time.monotonic() - start, 1.0, name)
+        # A first recording also loads the sound plug-ins and meets the sound server: on a
+        # loaded machine that alone takes most of a second. Each pipe once waited 3 s.
+        test.assertLess(time.monotonic() - start, 2.5, name)
     test.assertRegex(reply, f"^[re]:{name}:n:$")
     return reply
 

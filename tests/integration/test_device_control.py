@@ -313,7 +313,8 @@ class AutomaticNuc(unittest.TestCase):
             first = time.monotonic() - start
             self.assertTrue(wait_for(lambda: len(nucs()) == 2, timeout=15))
             second = time.monotonic() - start
-            self.assertGreater(second - first, 8)
+            # Ten ticks apart; the first may be seen late on a loaded machine.
+            self.assertGreater(second - first, 6)
             time.sleep(2)
             self.assertEqual(len(nucs()), 2)
             self.assertNotIn("mrvac fast-nuc", mrvac_record(one).lines())
