@@ -11,6 +11,7 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/tcp_port.h"
 #include "video/elements.h"
 #include "video/empty_fragments.h"
 #include "video/encoders.h"
@@ -364,6 +365,11 @@ std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *locati
 }
 
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port) {
+    // A running stream holds the port itself; one still ending is waited for by the start.
+    if (!is_created(PIPE_TCP_STREAM) && !tcp_port_is_free(port)) {
+        log_message(LOG_LEVEL_WARN, "Stream port %d is taken", port);
+        return std::nullopt;
+    }
     return start_consumer(PIPE_TCP_STREAM, kStreamEntries, [port](int type) {
         return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
             return make_stream(pipeline, type, port);

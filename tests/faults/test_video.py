@@ -107,6 +107,9 @@ class BusyPort(unittest.TestCase):
             port = taken.getsockname()[1]
             with Daemon({"enc_type": 0, "tcp_stream_port": port}) as d:
                 self.assertEqual(d.request("c:enable_tcp_stream:i:1"), "e:enable_tcp_stream:n:")
+                # Refused before any encoder is built: building and tearing down the sound
+                # encoder held every client for over a second.
+                self.assertNotIn("Creating audio encoding", d.log())
                 self.assertEqual(media_pipes(d), set())
                 self.assertEqual(d.request("c:set_enc_type:i:1"), "r:set_enc_type:n:")
                 # Recording still works with the producers built anew.
