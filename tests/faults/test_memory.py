@@ -1,6 +1,5 @@
 """Memory in the field: a sight that starts and stops its recordings and streams all day keeps
 the memory of what runs, not of what ran."""
-import re
 import time
 import unittest
 
@@ -9,13 +8,6 @@ from media import free_port
 from test_video import media_pipes
 
 CHURN = ["enable_record", "enable_tcp_stream", "enable_http_stream"]
-
-
-def own_memory_kib(pid):
-    """Resident heap, stacks and mapped files; not the sound server's shared segment."""
-    with open(f"/proc/{pid}/status") as status:
-        text = status.read()
-    return sum(int(re.search(rf"{field}:\s+(\d+)", text)[1]) for field in ("RssAnon", "RssFile"))
 
 
 class PipeChurn(unittest.TestCase):
@@ -30,7 +22,7 @@ class PipeChurn(unittest.TestCase):
                 daemon.request(f"c:{command}:s:0")
             self.assertTrue(wait_for(lambda: not media_pipes(daemon), timeout=15))
         time.sleep(0.5)
-        return own_memory_kib(daemon.proc.pid)
+        return daemon.own_memory_kib()
 
     def test_memory_after_many_pipes_is_that_after_a_few(self):
         with Daemon({"record_max_len": 4, "tcp_stream_port": free_port()}, args=()) as d:

@@ -4,6 +4,7 @@ Tests run under scripts/host-run, which puts the built daemon, the client and th
 stand-ins on the search paths; each Daemon gets a sysroot of its own.
 """
 import os
+import re
 import shutil
 import signal
 import socket
@@ -104,6 +105,15 @@ class Daemon:
     def log(self):
         with open(self.output_path, "rb") as out:
             return out.read().decode(errors="replace")
+
+    def own_memory_kib(self):
+        """Resident heap, stacks and mapped files. Shared memory is left out: it is the host's
+        sound server's (JACK maps its 100 MiB segment into each client, and the daemon's share
+        of it comes and goes with the sound encoder)."""
+        with open(f"/proc/{self.proc.pid}/status") as status:
+            text = status.read()
+        return sum(int(re.search(rf"{field}:\s+(\d+)", text)[1])
+                   for field in ("RssAnon", "RssFile"))
 
     def stop(self, sig=signal.SIGTERM, timeout=60):
         self.proc.send_signal(sig)

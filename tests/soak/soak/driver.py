@@ -159,8 +159,7 @@ class Soak:
             time.sleep(1)
         self.pool = ClientPool(self.daemon.socket_path)
         time.sleep(0.5)
-        pid = self.daemon.proc.pid
-        return invariants.open_descriptors(self.daemon), invariants.resident_kib(pid), pipes
+        return invariants.open_descriptors(self.daemon), self.daemon.own_memory_kib(), pipes
 
     def check_resources(self):
         """Descriptors against the idle daemon after its warm-up; memory against the idle

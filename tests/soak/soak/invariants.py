@@ -212,16 +212,6 @@ def unix_socket_peers(pid):
         listing, re.M)}
 
 
-def resident_kib(pid):
-    """The daemon's own resident memory: its heap, stacks and mapped files. Shared memory is
-    left out: it is the host's sound server's (JACK maps its 100 MiB segment into each client
-    and the daemon's share of it comes and goes with the sound encoder)."""
-    with open(f"/proc/{pid}/status") as status:
-        text = status.read()
-    return sum(int(re.search(rf"{field}:\s+(\d+)", text).group(1))
-               for field in ("RssAnon", "RssFile"))
-
-
 def check_exit(daemon, log, offset, sanitizer):
     """After SIGTERM: status 0 within five seconds, "Goodbye", no sanitizer report."""
     try:
