@@ -373,7 +373,7 @@ void daemon_shutdown() {
 
 int main(int argc, char **argv) {
     install_out_of_memory_handler();
-    limit_heap_arenas();
+    limit_heap_growth();
     app_name = argv[0];
     parse_cmdline_opts(argc, argv);
     if (start_daemonized) {

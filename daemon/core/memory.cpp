@@ -1,6 +1,7 @@
 #include "core/memory.h"
 
 #include <malloc.h>
+#include <sys/prctl.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -36,8 +37,10 @@ void install_out_of_memory_handler() {
     std::set_new_handler([] { log_message(LOG_LEVEL_ERROR, "out of memory:"); });
 }
 
-void limit_heap_arenas() {
+void limit_heap_growth() {
     mallopt(M_ARENA_MAX, 2);
+    // Fails only on kernels without the setting, which have no huge pages to refuse either.
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
 }
 
 void hand_back_free_memory() {
