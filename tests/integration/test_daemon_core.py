@@ -1,6 +1,7 @@
 """The daemon's spine over its real socket: protocol exchanges, connection handling,
 command line, daemonising and the stop sequence."""
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -162,8 +163,10 @@ class ClientTool(unittest.TestCase):
 
 class CommandLine(unittest.TestCase):
     def run_mrvdc(self, *args):
+        root = make_sysroot()
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
         return subprocess.run(["mrvdc", *args], capture_output=True, text=True, timeout=30,
-                              env=dict(os.environ, MRVDC_SYSROOT=make_sysroot()))
+                              env=dict(os.environ, MRVDC_SYSROOT=root))
 
     def test_help_text(self):
         result = self.run_mrvdc("-h")
@@ -228,6 +231,7 @@ class Lifecycle(unittest.TestCase):
 
     def test_second_daemonised_instance_is_refused_by_the_pid_lock(self):
         root = make_sysroot()
+        self.addCleanup(shutil.rmtree, root, ignore_errors=True)
         env = dict(os.environ, MRVDC_SYSROOT=root)
         pid_file = os.path.join(root, "run", "mrvdc.pid")
         log_file = os.path.join(root, "var", "log", "mrvdc.log")
