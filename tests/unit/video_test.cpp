@@ -130,6 +130,7 @@ protected:
         mkdir((sysroot_ + "/home/root").c_str(), 0777);
         setenv("MRVDC_SYSROOT", sysroot_.c_str(), 1);
     }
+    static void TearDownTestSuite() { EXPECT_EQ(system(("rm -rf " + sysroot_).c_str()), 0); }
     void TearDown() override {
         // Whatever a test left running ends before the next one (stopping them all at once
         // would refuse every later start, as when the daemon stops).

@@ -184,12 +184,8 @@ class Soak:
             raise Violation(f"resident memory grew from {start_resident} KiB to {resident} KiB")
 
     def descriptor_targets(self):
-        folder = f"/proc/{self.daemon.proc.pid}/fd"
-        targets = []
-        for fd in sorted(os.listdir(folder), key=int):
-            with contextlib.suppress(OSError):
-                targets.append(f"  {fd} -> {os.readlink(os.path.join(folder, fd))}")
-        return targets
+        return [f"  {fd} -> {target}{'' if counted else ' (not counted)'}"
+                for fd, target, counted in invariants.described_descriptors(self.daemon)]
 
     def stop_daemon(self):
         """SIGTERM at whatever moment this is, and the checks of a clean exit."""

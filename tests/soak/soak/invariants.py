@@ -179,29 +179,41 @@ def open_descriptors(daemon):
     clients (the answer check may be asking), nor its message-bus connection (made again at
     the next event after Redis came back), nor the button device (open while the soak's writer
     is)."""
+    return sum(1 for _, _, counted in described_descriptors(daemon) if counted)
+
+
+def described_descriptors(daemon):
+    """(descriptor, what it is, whether it counts) for each open descriptor of the daemon."""
     folder = f"/proc/{daemon.proc.pid}/fd"
-    paths, peers = unix_socket_paths(), unix_socket_peers(daemon.proc.pid)
-    kept = 0
-    for fd in os.listdir(folder):
+    paths, peers = unix_sockets(), unix_socket_peers(daemon.proc.pid)
+    bus_seen = False
+    found = []
+    for fd in sorted(os.listdir(folder), key=int):
         try:
             target = os.readlink(os.path.join(folder, fd))
         except OSError:
             continue
         inode = re.fullmatch(r"socket:\[(\d+)\]", target)
-        if inode and (paths.get(inode[1]) == daemon.socket_path or
-                      paths.get(peers.get(fd, ""), "").endswith("redis.sock")):
-            continue
-        if target == daemon.path("/dev/input/event1"):
-            continue
-        kept += 1
-    return kept
+        peer = peers.get(fd)
+        counted = target != daemon.path("/dev/input/event1")
+        if inode and paths.get(inode[1]) == daemon.socket_path:
+            counted = False
+        elif inode and peer is not None:
+            target += f" peer {peer} {paths.get(peer, '(gone)')}"
+            # The message-bus connection, one at most: to Redis, or, while Redis is frozen or
+            # was stopped under it, to a peer not yet accepted (0) or gone.
+            if not bus_seen and (peer not in paths or paths[peer].endswith("redis.sock")):
+                counted, bus_seen = False, True
+        found.append((fd, target, counted))
+    return found
 
 
-def unix_socket_paths():
-    """Path of every bound Unix socket, by inode (accepted connections carry the listener's)."""
+def unix_sockets():
+    """Every Unix socket by inode, with its path ("" when unbound; accepted connections carry
+    the listener's)."""
     with open("/proc/net/unix") as table:
         rows = [line.split() for line in table.readlines()[1:]]
-    return {row[6]: row[7] for row in rows if len(row) >= 8}
+    return {row[6]: row[7] if len(row) >= 8 else "" for row in rows if len(row) >= 7}
 
 
 def unix_socket_peers(pid):
