@@ -137,7 +137,8 @@ TEST_F(QtOverlayTest, ReticleAndRedDotAreDrawnWhereTheGeometryPutsThem) {
     // Colour and opacity apply to the reticle's pixels only; keys left out are kept.
     ov.set(reticle("{\"COLOR_HEX\": \"#0089b6\"}"));
     ov.set(reticle("{\"BRIGHT_VAL\": \"0.500000\"}"));
-    out = ov.until(in, [](const Frame &f) { return pixel(f, 693 + 240, 567).b < 200; });
+    // Wait for both: the colour alone gives b = 182, the opacity alone b = 191.
+    out = ov.until(in, [](const Frame &f) { return pixel(f, 693 + 240, 567).b < 170; });
     Rgb ring = pixel(out, 693 + 240, 567);
     EXPECT_NEAR(ring.r, (0x00 + 128) / 2, 4);
     EXPECT_NEAR(ring.g, (0x89 + 128) / 2, 4);
