@@ -366,9 +366,11 @@ class Handover(unittest.TestCase):
             self.assertIn("[WARN]: Ran out of space while recording video.", d.log())
             self.assertEqual(d.stop(), 0)
         finally:
-            d.cleanup()
+            d.kill()
             redis.stop()
+            # Unmounted before the sysroot goes: a mount point cannot be removed.
             subprocess.run(["umount", "-l", media])
+            d.cleanup()
 
     def test_without_a_bus_the_daemon_keeps_running(self):
         with Daemon() as d:
