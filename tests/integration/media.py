@@ -5,6 +5,7 @@ import os
 import re
 import socket
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -132,6 +133,16 @@ def h264_nal_types(data):
             if m.end() < len(data)}
 
 
+class _QuietServer(ThreadingHTTPServer):
+    """Takes the port again at once; an upload the daemon cuts is no error of the server."""
+
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        if not isinstance(sys.exc_info()[1], (ConnectionError, TimeoutError)):
+            super().handle_error(request, client_address)
+
+
 class UploadServer:
     """An HTTP server that takes POST uploads (chunked or not) and keeps their bytes."""
 
@@ -175,8 +186,7 @@ class UploadServer:
             def log_message(self, *args):
                 pass
 
-        ThreadingHTTPServer.allow_reuse_address = True
-        self.server = ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.server = _QuietServer(("127.0.0.1", port), Handler)
         self.server.daemon_threads = True
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
