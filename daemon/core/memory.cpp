@@ -39,6 +39,12 @@ void install_out_of_memory_handler() {
 
 void limit_heap_growth() {
     mallopt(M_ARENA_MAX, 2);
+    // Pictures and other large blocks are mapped on their own and go back whole when freed, as
+    // the sight's 32-bit allocator does by itself (its threshold stops at 512 KiB). Left to
+    // itself, a 64-bit allocator raises the threshold to the largest block freed, up to
+    // 32 MiB, and then keeps pictures in its arenas, held there by the small blocks made
+    // between them.
+    mallopt(M_MMAP_THRESHOLD, 512 * 1024);
     // Fails only on kernels without the setting, which have no huge pages to refuse either.
     prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
 }

@@ -313,6 +313,43 @@ TEST(InterpipeLink, StreamSyncKeepsOrRestartsTimestamps) {
     }
 }
 
+// A consumer that stamps buffers another consumer still holds borrows the producer's picture:
+// the producer's pool gets every buffer back to use again instead of making a new one a frame.
+TEST(InterpipeLink, RestampedBuffersGoBackToTheProducersPool) {
+    static std::atomic<int> thrown_away{0};
+    static const GQuark watched = g_quark_from_static_string("interpipe-test-watched");
+    Pipeline producer(live_producer("pooled", 320));
+    ObjectRef<GstElement> sink = producer.element("pooled");
+    ObjectRef<GstPad> pad(gst_element_get_static_pad(sink.get(), "sink"));
+    gst_pad_add_probe(
+        pad.get(), GST_PAD_PROBE_TYPE_BUFFER,
+        [](GstPad *, GstPadProbeInfo *info, gpointer) {
+            auto *object = GST_MINI_OBJECT_CAST(GST_PAD_PROBE_INFO_BUFFER(info));
+            if (!gst_mini_object_get_qdata(object, watched)) {
+                gst_mini_object_set_qdata(object, watched, object, nullptr);
+                gst_mini_object_weak_ref(
+                    object, [](gpointer, GstMiniObject *) { thrown_away++; }, nullptr);
+            }
+            return GST_PAD_PROBE_OK;
+        },
+        nullptr, nullptr);
+    producer.play();
+    Pipeline keep(consumer("pooled"));
+    Pipeline restart(consumer("pooled", "stream-sync=restart-ts"));
+    keep.play();
+    restart.play();
+    for (int i = 0; i < 60; i++) {
+        Sample kept = keep.pull("out", 2 * GST_SECOND);
+        Sample stamped = restart.pull("out", 2 * GST_SECOND);
+        ASSERT_TRUE(kept && stamped);
+        GstMapInfo map;
+        ASSERT_TRUE(gst_buffer_map(stamped.buffer(), &map, GST_MAP_READ));
+        EXPECT_EQ(map.size, 320u * 48 * 4);
+        gst_buffer_unmap(stamped.buffer(), &map);
+    }
+    EXPECT_EQ(thrown_away.load(), 0);
+}
+
 // "is-live" decides whether the consumer prerolls; "listen-to" may move to another sink while the
 // consumer runs.
 TEST(InterpipeLink, LivenessAndSwitchingSinks) {

@@ -21,6 +21,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -252,6 +253,37 @@ void restamp(GstBuffer *buffer, GstClockTime now) {
     GST_BUFFER_DTS(buffer) = shift(GST_BUFFER_DTS(buffer));
 }
 
+// The producer's picture, read by a copy of its buffer until the copy is gone.
+struct Loan {
+    GstBuffer *owner;
+    GstMapInfo map;
+};
+
+void end_loan(gpointer data) {
+    std::unique_ptr<Loan> loan(static_cast<Loan *>(data));
+    gst_buffer_unmap(loan->owner, &loan->map);
+    gst_buffer_unref(loan->owner);
+}
+
+// A buffer to stamp that other consumers still hold must be copied. A plain copy shares the
+// producer's memory, and a pool takes back no buffer whose memory is shared: it throws the
+// picture away and makes a new one for the next frame (3 MiB, thirty times a second). This
+// copy borrows the memory instead and keeps the producer's buffer until it is gone itself, so
+// the picture goes back to its pool whole.
+GstBuffer *writable(GstBuffer *buffer) {
+    if (gst_buffer_is_writable(buffer) || gst_buffer_n_memory(buffer) != 1)
+        return gst_buffer_make_writable(buffer);
+    auto loan = std::make_unique<Loan>(Loan{buffer, GstMapInfo{}});
+    if (!gst_buffer_map(buffer, &loan->map, GST_MAP_READ))
+        return gst_buffer_make_writable(buffer);
+    guint8 *data = loan->map.data;
+    gsize size = loan->map.size;
+    GstBuffer *copy = gst_buffer_new_wrapped_full(GST_MEMORY_FLAG_READONLY, data, size, 0, size,
+                                                  loan.release(), end_loan);
+    gst_buffer_copy_into(copy, buffer, GST_BUFFER_COPY_METADATA, 0, static_cast<gsize>(-1));
+    return copy;
+}
+
 GstFlowReturn src_create(GstBaseSrc *base, guint64, guint, GstBuffer **out) {
     auto *self = GST_INTERPIPE_SRC(base);
     SrcState &s = *self->state;
@@ -296,7 +328,7 @@ GstFlowReturn src_create(GstBaseSrc *base, guint64, guint, GstBuffer **out) {
 
         GstBuffer *buffer = entry.take_buffer();
         if (stream_sync == GST_INTERPIPE_SRC_STREAM_SYNC_RESTART_TS || discont) {
-            buffer = gst_buffer_make_writable(buffer);
+            buffer = writable(buffer);
             if (stream_sync == GST_INTERPIPE_SRC_STREAM_SYNC_RESTART_TS)
                 restamp(buffer, running_time_at(self, entry.arrival));
             if (discont)
