@@ -2,16 +2,26 @@
 // its name. It never waits for a listener: each listener owns a bounded queue that drops its
 // oldest buffers. End-of-stream is handled as by any sink (posted on this pipeline's bus) and is
 // not passed to listeners, so consumers outlive their producers.
+//
+// For raw pictures in system memory the sink offers its producer a pool that frees the idle
+// pictures it no longer needs: listeners may hold many for a while, and a plain pool would keep
+// them all.
 #include "interpipesink.h"
+
+#include <gst/video/video.h>
 
 #include <string>
 
+#include "picture_pool.h"
 #include "registry.h"
 
 GST_DEBUG_CATEGORY_EXTERN(interpipe_debug);
 #define GST_CAT_DEFAULT interpipe_debug
 
 namespace {
+
+// The picture pool trims what a second of frames at the camera's rate did not need.
+constexpr guint picture_trim_window = 30;
 
 struct SinkState {
     std::string published;  // name under which the sink is registered while started
@@ -72,6 +82,28 @@ GstFlowReturn sink_render(GstBaseSink *base, GstBuffer *buffer) {
     interpipe::deliver(self->state->published, self, buffer, caps, limit);
     gst_caps_unref(caps);
     return GST_FLOW_OK;
+}
+
+gboolean sink_propose_allocation(GstBaseSink *, GstQuery *query) {
+    GstCaps *caps = nullptr;
+    gboolean need_pool = FALSE;
+    gst_query_parse_allocation(query, &caps, &need_pool);
+    GstVideoInfo info;
+    if (!need_pool || caps == nullptr || !gst_video_info_from_caps(&info, caps))
+        return TRUE;
+    GstCapsFeatures *features = gst_caps_get_features(caps, 0);
+    if (features != nullptr &&
+        !gst_caps_features_is_equal(features, GST_CAPS_FEATURES_MEMORY_SYSTEM_MEMORY))
+        return TRUE;
+    GstBufferPool *pool = gst_interpipe_picture_pool_new(picture_trim_window);
+    GstStructure *config = gst_buffer_pool_get_config(pool);
+    auto size = static_cast<guint>(GST_VIDEO_INFO_SIZE(&info));
+    gst_buffer_pool_config_set_params(config, caps, size, 0, 0);
+    if (gst_buffer_pool_set_config(pool, config))
+        gst_query_add_allocation_pool(query, pool, size, 0, 0);
+    gst_object_unref(pool);
+    gst_query_add_allocation_meta(query, GST_VIDEO_META_API_TYPE, nullptr);
+    return TRUE;
 }
 
 void sink_set_property(GObject *object, guint id, const GValue *value, GParamSpec *pspec) {
@@ -144,6 +176,7 @@ static void gst_interpipe_sink_class_init(GstInterpipeSinkClass *klass) {
     sink_class->start = sink_start;
     sink_class->stop = sink_stop;
     sink_class->render = sink_render;
+    sink_class->propose_allocation = sink_propose_allocation;
 }
 
 static void gst_interpipe_sink_init(GstInterpipeSink *self) {
