@@ -36,5 +36,27 @@ class PipeChurn(unittest.TestCase):
             self.assertEqual(d.stop(), 0)
 
 
+class StalledConsumer(unittest.TestCase):
+    PICTURE_KIB = 1024 * 768 * 4 // 1024
+
+    def test_pictures_a_stalled_consumer_held_are_freed_once_it_goes_on(self):
+        """A paused pipe's source queues the camera's pictures; once it takes them again they
+        are freed, not kept for good by the pool that made them."""
+        with Daemon({"tcp_stream_port": free_port()}, args=()) as d:
+            self.assertEqual(d.request("c:enable_tcp_stream:s:1"), "r:enable_tcp_stream:n:")
+            time.sleep(2)
+            before = sum(d.large_blocks_kib())
+            self.assertEqual(d.request("c:pause_pipe:s:8"), "r:pause_pipe:n:")
+            time.sleep(1.5)
+            held = sum(d.large_blocks_kib())
+            self.assertGreater(held, before + 8 * self.PICTURE_KIB, "the pause holds no queue")
+            self.assertEqual(d.request("c:resume_pipe:s:8"), "r:resume_pipe:n:")
+            time.sleep(3)
+            after = sum(d.large_blocks_kib())
+            self.assertLess(after, before + 2 * self.PICTURE_KIB,
+                            f"{before} KiB in pictures before the pause, {held} KiB during it")
+            self.assertEqual(d.stop(), 0)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -115,6 +115,20 @@ class Daemon:
         return sum(int(re.search(rf"{field}:\s+(\d+)", text)[1])
                    for field in ("RssAnon", "RssFile"))
 
+    def large_blocks_kib(self, least_kib=512):
+        """Resident KiB of each anonymous mapping of at least `least_kib`, largest first: the
+        daemon maps each picture on its own, so these say how many pictures it holds."""
+        blocks, anonymous = [], False
+        with open(f"/proc/{self.proc.pid}/smaps") as smaps:
+            for line in smaps:
+                if re.match(r"[0-9a-f]+-[0-9a-f]+ ", line):
+                    anonymous = len(line.split()) < 6
+                elif anonymous and line.startswith("Rss:"):
+                    rss = int(line.split()[1])
+                    if rss >= least_kib:
+                        blocks.append(rss)
+        return sorted(blocks, reverse=True)
+
     def stop(self, sig=signal.SIGTERM, timeout=60):
         self.proc.send_signal(sig)
         return self.wait(timeout)

@@ -180,7 +180,7 @@ class Soak:
             raise Violation(f"descriptors grew from {start_descriptors} to {descriptors}:\n" +
                             "\n".join(self.descriptor_targets()))
         start_resident = self.memory_baseline
-        blocks = invariants.large_blocks(self.daemon)
+        blocks = self.daemon.large_blocks_kib()
         self.trace(f"idle: {resident} KiB resident, large blocks (KiB): {blocks}")
         if start_resident and not self.sanitizer and resident > start_resident * RSS_GROWTH:
             raise Violation(f"resident memory grew from {start_resident} KiB to {resident} KiB; "
@@ -404,7 +404,7 @@ class Soak:
         if self.memory_baseline is None and now - self.started_at >= MEMORY_WARM_UP:
             self.memory_baseline = self.quiesce()[1]
             self.trace(f"memory after warm-up: {self.memory_baseline} KiB, large blocks (KiB): "
-                       f"{invariants.large_blocks(self.daemon)}")
+                       f"{self.daemon.large_blocks_kib()}")
         if self.setters >= 6:
             self.setters = 0
             invariants.check_config(self.daemon, self.config_keys)

@@ -174,22 +174,6 @@ def check_config(daemon, keys, timeout=3.0):
         time.sleep(0.2)
 
 
-def large_blocks(daemon, least_kib=512):
-    """Resident KiB of each anonymous mapping of at least `least_kib`, largest first: pictures
-    are mapped one by one, so a memory report names how many the daemon holds."""
-    blocks, anonymous = [], False
-    with open(f"/proc/{daemon.proc.pid}/smaps") as smaps:
-        for line in smaps:
-            if re.match(r"[0-9a-f]+-[0-9a-f]+ ", line):
-                fields = line.split()
-                anonymous = len(fields) < 6
-            elif anonymous and line.startswith("Rss:"):
-                rss = int(line.split()[1])
-                if rss >= least_kib:
-                    blocks.append(rss)
-    return sorted(blocks, reverse=True)
-
-
 def open_descriptors(daemon):
     """The daemon's descriptors that no one outside holds open for it: not the connections of
     clients (the answer check may be asking), nor its message-bus connection (made again at
