@@ -11,7 +11,7 @@ import struct
 import subprocess
 import sys
 import time
-from collections import Counter
+from collections import Counter, deque
 
 from harness import Daemon, make_sysroot
 from media import TcpReader, free_port
@@ -29,6 +29,10 @@ RSS_GROWTH = 1.2
 # Memory is measured first after this much random activity: GStreamer's plug-ins, pools and the
 # allocator's arenas fill up in that time and then stay.
 MEMORY_WARM_UP = 40.0
+# Work sent this long before a liveness check can still hold the daemon when the check comes.
+QUEUED_BEFORE = 0.5
+QUICK = 0.05
+LEFT_TO_THE_DAEMON = ("(hung up)", "(never read)")
 
 
 class SoakDaemon(Daemon):
@@ -94,6 +98,10 @@ class Soak:
         self.setters = 0
         self.baseline = None
         self.resume_video_at = None
+        # What the soak did lately, (start, end, what), to name the work behind a slow answer.
+        self.recent = deque(maxlen=500)
+        self.doing = None
+        self.slowest_at = None
 
     # --- the daemon's life --------------------------------------------------------------
 
@@ -233,6 +241,7 @@ class Soak:
 
     def request(self, data, slot=None):
         """Sends one request on a pool connection and checks its reply."""
+        self.doing = data[:60]
         if slot is None:
             reply, took = ask(self.daemon.socket_path, data, REPLY_TIMEOUT)
         else:
@@ -284,6 +293,7 @@ class Soak:
 
     def act_malformed(self):
         data = malformed_request(self.rng)
+        self.doing = data[:60]
         reply, _ = ask(self.daemon.socket_path, data, REPLY_TIMEOUT)
         self.stats["commands"] += 1
         if reply is None and self.daemon.proc.poll() is None and data.split(b"\0")[0]:
@@ -295,6 +305,7 @@ class Soak:
     def act_hang_up(self):
         """A client that sends a request and leaves before the reply."""
         _, data = random_request(self.rng)
+        self.doing = f"{data[:60]} {LEFT_TO_THE_DAEMON[0]}"
         slot = self.rng.randrange(len(self.pool.slots))
         with contextlib.suppress(OSError):
             self.pool.connection(slot).send(data)
@@ -303,6 +314,7 @@ class Soak:
 
     def act_unread(self):
         _, data = random_request(self.rng)
+        self.doing = f"{data[:60]} {LEFT_TO_THE_DAEMON[1]}"
         with contextlib.suppress(OSError):
             self.pool.send_unread(data, self.rng.randint(1, 30))
         self.stats["commands"] += 1
@@ -356,10 +368,46 @@ class Soak:
         names = [name for name, _ in self.ACTIONS]
         action = self.rng.choices(names, weights=[w for _, w in self.ACTIONS])[0]
         self.stats["steps"] += 1
-        if action == "environment":
-            self.trace(self.env.change(self.rng))
-        else:
-            getattr(self, "act_" + action)()
+        with self.recorded(action):
+            if action == "environment":
+                self.doing = self.env.change(self.rng)
+                self.trace(self.doing)
+            else:
+                getattr(self, "act_" + action)()
+
+    @contextlib.contextmanager
+    def recorded(self, what):
+        """Keeps what the block did, and when, in `recent`; a request made in it names it."""
+        self.doing = what
+        started = time.monotonic()
+        try:
+            yield
+        finally:
+            self.recent.append((started, time.monotonic(), self.doing))
+
+    def note_slowest_answer(self):
+        """When the liveness check has a new slowest answer: when it came and what the soak
+        had the daemon do meanwhile, for the trace (the daemon's log stamps the same clock)."""
+        slowest = self.probe.take_new_slowest()
+        if slowest is None:
+            return
+        took, asked_at = slowest
+        self.slowest_at = asked_at - self.began
+        when = time.strftime("%H:%M:%S", time.localtime(time.time() - (time.monotonic() -
+                                                                       asked_at)))
+        self.trace(f"slowest answer so far: {took:.2f} s, asked at {when}; the soak's work "
+                   f"around it: {self.work_around(asked_at, took)}")
+
+    def work_around(self, asked_at, took):
+        """What the soak had the daemon do while a check waited, as "start from the ask /
+        duration what": the requests left for the daemon to answer after the soak moved on and
+        whatever took a while; the quick rest is only counted."""
+        around = [(start, end, what) for start, end, what in self.recent
+                  if end >= asked_at - QUEUED_BEFORE and start <= asked_at + took]
+        named = [f"{start - asked_at:+.2f}/{end - start:.2f} s {what}"
+                 for start, end, what in around
+                 if end - start >= QUICK or str(what).endswith(LEFT_TO_THE_DAEMON)]
+        return "; ".join(named + [f"{len(around) - len(named)} quick actions"])
 
     # --- the run ------------------------------------------------------------------------
 
@@ -396,13 +444,17 @@ class Soak:
     def periodic_checks(self, now):
         if self.resume_video_at and now >= self.resume_video_at:
             self.resume_video_at = None
-            self.request(b"c:resume_video:n:")
-        self.probe.check(self.daemon)
+            with self.recorded("resume_video"):
+                self.request(b"c:resume_video:n:")
+        self.note_slowest_answer()
+        self.probe.check(self.daemon, self.work_around)
         if now >= self.next_pipes:
             self.next_pipes = now + 5.0
-            self.consumers.check(invariants.running_pipes(self.daemon, self.log))
+            with self.recorded("pipeline_state check"):
+                self.consumers.check(invariants.running_pipes(self.daemon, self.log))
         if self.memory_baseline is None and now - self.started_at >= MEMORY_WARM_UP:
-            self.memory_baseline = self.quiesce()[1]
+            with self.recorded("quiesce for the memory baseline"):
+                self.memory_baseline = self.quiesce()[1]
             self.trace(f"memory after warm-up: {self.memory_baseline} KiB, large blocks (KiB): "
                        f"{self.daemon.large_blocks_kib()}")
         if self.setters >= 6:
@@ -432,6 +484,7 @@ class Soak:
 
     def finish(self):
         """The checks at the end: resources, a clean exit, every medium."""
+        self.note_slowest_answer()
         try:
             self.env.mend()
             invariants.check_config(self.daemon, self.config_keys)
@@ -447,10 +500,12 @@ class Soak:
     def summary(self):
         seconds = time.monotonic() - self.began
         s = self.stats
+        slowest_at = f" at {self.slowest_at:.0f} s" if self.slowest_at is not None else ""
         return (f"soak: seed {self.args.seed}, {s['steps']} steps in {seconds:.0f} s, "
                 f"{s['commands']} commands ({s['commands'] / max(seconds, 1):.1f}/s), "
                 f"{s['restarts']} restarts, {self.probe.checks} liveness checks (slowest "
-                f"{self.probe.slowest:.2f} s), {self.env.changes} environment changes, "
+                f"{self.probe.slowest:.2f} s{slowest_at}), "
+                f"{self.env.changes} environment changes, "
                 f"{s['button_events']} button events, {self.checker.fragments} fragments and "
                 f"{self.checker.snapshots} snapshots checked, "
                 f"{len(self.violations)} violations{' (sanitizer build)' if self.sanitizer else ''}")
@@ -467,7 +522,8 @@ def parse_args(argv):
                         help="seconds the daemon has to answer a liveness check")
     parser.add_argument("--max-violations", type=int, default=10,
                         help="stop after this many broken invariants (default 10)")
-    parser.add_argument("--verbose", action="store_true", help="trace environment changes")
+    parser.add_argument("--verbose", action="store_true",
+                        help="trace environment changes and slowest answers")
     parser.add_argument("--daemon-verbose", action="store_true",
                         help="run the daemon with -v (a large log on long runs)")
     args = parser.parse_args(argv)

@@ -70,6 +70,8 @@ class LivenessProbe(threading.Thread):
         self.lock = threading.Lock()
         self.misses = []
         self.slowest = 0.0
+        self.slowest_asked_at = None  # monotonic time the slowest answered check was sent
+        self.slowest_is_new = False
         self.checks = 0
 
     def run(self):
@@ -78,6 +80,7 @@ class LivenessProbe(threading.Thread):
             if not self.enabled.is_set():
                 armed = True
                 continue
+            asked_at = time.monotonic()
             reply, took = ask(self.socket_path, b"c:get_lum:n:", self.timeout)
             answered = reply is not None and re.fullmatch(rb"r:get_lum:s:\d+", reply)
             if not self.enabled.is_set():
@@ -85,13 +88,23 @@ class LivenessProbe(threading.Thread):
             with self.lock:
                 self.checks += 1
                 if answered:
-                    self.slowest = max(self.slowest, took)
+                    if took > self.slowest:
+                        self.slowest, self.slowest_asked_at = took, asked_at
+                        self.slowest_is_new = True
                     armed = True
                 elif armed:
                     armed = False
-                    self.misses.append(f"get_lum not answered within {self.timeout} s "
-                                       f"(reply {reply!r} after {took:.2f} s) at "
-                                       f"{time.strftime('%H:%M:%S')}")
+                    self.misses.append((f"get_lum not answered within {self.timeout} s "
+                                        f"(reply {reply!r} after {took:.2f} s) at "
+                                        f"{time.strftime('%H:%M:%S')}", asked_at, took))
+
+    def take_new_slowest(self):
+        """(seconds, monotonic time asked) of the slowest answer, once after it changed."""
+        with self.lock:
+            if not self.slowest_is_new:
+                return None
+            self.slowest_is_new = False
+            return self.slowest, self.slowest_asked_at
 
     def pause(self):
         self.enabled.clear()
@@ -104,13 +117,16 @@ class LivenessProbe(threading.Thread):
         self.finished.set()
         self.join(5)
 
-    def check(self, daemon):
+    def check(self, daemon, work_around):
+        """Raises the misses since the last check, each with `work_around(asked_at, took)`."""
         if daemon.proc.poll() is not None:
             raise Violation(f"the daemon died (status {daemon.proc.returncode})")
         with self.lock:
             misses, self.misses = self.misses, []
         if misses:
-            raise Violation("; ".join(misses))
+            raise Violation("; ".join(f"{text}; the soak's work around it: "
+                                      f"{work_around(asked_at, took)}"
+                                      for text, asked_at, took in misses))
 
 
 def running_pipes(daemon, log):
