@@ -77,11 +77,10 @@ int ac_start_stop_record(int start) {
         log_message(LOG_LEVEL_WARN, "Record: not enough space");
         return 1;
     }
-    std::optional<std::string> location = record_location(folder, prefix);
-    if (!location) {
-        return 1;
-    }
-    return register_pipes(gstvideo_start_record(location->c_str()));
+    // The name waits for a second no recording has taken, so a start while recording, which
+    // takes none, must not ask for it.
+    return register_pipes(
+        gstvideo_start_record([&folder, prefix] { return record_location(folder, prefix); }));
 }
 
 int ac_start_stop_stream(int start) {

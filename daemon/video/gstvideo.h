@@ -9,7 +9,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 // Video settings, filled by the daemon core from the configuration and handed to
@@ -99,10 +101,12 @@ std::vector<int> gstvideo_check_deadlines();
 // consumer, and returns every bus descriptor in build order, followed by zero entries (5
 // entries for record and TCP, 4 for HTTP); none when a pipe could not be made or reach
 // PLAYING (what this start built is removed again), the type has no such stream or the video
-// is stopping. A pipe that is ending is built anew once it has ended. `location` is a
-// splitmuxsink pattern holding "%02d". Stops return 0 and also end every producer that no
-// other consumer listens to.
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location);
+// is stopping. A pipe that is ending is built anew once it has ended. `name_recording` gives a
+// splitmuxsink pattern holding "%02d", or nothing to fail the start; it is asked only when a
+// record pipe is built, since a start while recording goes on with the running one's files.
+// Stops return 0 and also end every producer that no other consumer listens to.
+using RecordingNamer = std::function<std::optional<std::string>()>;
+std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const RecordingNamer &name_recording);
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port);
 std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url);
 int gstvideo_stop_record();

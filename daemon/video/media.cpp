@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "core/files.h"
 #include "core/log.h"
@@ -350,14 +351,19 @@ bool crash_safe_recording() {
     return !plain;
 }
 
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const char *location) {
-    return start_consumer(PIPE_RECORD, kRecordEntries, [location](int type) {
-        return start_pipe(PIPE_RECORD, "record-pipe", [type, location](GstElement *pipeline) {
-            // Taken only for a new recording, once one that was still ending has flushed its
-            // own folder: a start while recording goes on with the running one's files.
-            int built = make_record(pipeline, type, location);
+std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(
+    const RecordingNamer &name_recording) {
+    return start_consumer(PIPE_RECORD, kRecordEntries, [&name_recording](int type) {
+        return start_pipe(PIPE_RECORD, "record-pipe", [type, &name_recording](GstElement *pipe) {
+            // Named only for a new recording, once one that was still ending has flushed its
+            // own folder.
+            std::optional<std::string> location = name_recording();
+            if (!location) {
+                return -1;
+            }
+            int built = make_record(pipe, type, location->c_str());
             if (built == 0) {
-                record_file = location;
+                record_file = std::move(location);
             }
             return built;
         });

@@ -1,5 +1,6 @@
 """The video pipelines under faults: a start while its pipe is ending, a TCP port already taken,
-a start after the stop signal, a stop of a paused recording, an unreachable upload server."""
+a start after the stop signal, a stop of a paused recording, a second start of a recording,
+an unreachable upload server."""
 import os
 import re
 import signal
@@ -160,6 +161,56 @@ class PausedRecording(unittest.TestCase):
 
         self.check_stop_keeps_the_recording("c:pause_video:n:", stop_recording)
         self.check_stop_keeps_the_recording("c:pause_pipe:i:5", lambda d: d.stop())
+
+
+class RecordingNames(unittest.TestCase):
+    """A recording is named by the second it starts in, and never after one already there."""
+
+    def take_names(self, d, seconds):
+        """Puts a first fragment under the free names of the coming `seconds`, as recordings
+        made in them would; returns their paths and contents."""
+        now, taken = time.time(), {}
+        for second in range(seconds):
+            stamp = time.strftime("%Y%m%d%H%M%S", time.localtime(now + second))
+            path = d.path(f"/media/video/video_{stamp}_00.mp4")
+            if os.path.exists(path):
+                continue  # the running recording's
+            taken[path] = f"recording {stamp}".encode()
+            with open(path, "wb") as fragment:
+                fragment.write(taken[path])
+        return taken
+
+    def test_a_start_while_recording_takes_no_name_and_a_new_one_overwrites_none(self):
+        with Daemon({"enc_type": 0, "record_max_len": 10}) as d:
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertTrue(wait_for(lambda: fragments(d.path("/media/video"), "video_")))
+            taken = self.take_names(d, 3)
+            started = time.monotonic()
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertLess(time.monotonic() - started, 0.5)
+            for path in taken:
+                os.unlink(path)
+            time.sleep(1.5)  # pictures enough for a recording that is kept
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            self.assertTrue(wait_for_log(d, r"Got EoS event on pipe 5$", timeout=15))
+
+            if time.time() % 1 > 0.7:
+                time.sleep(0.4)
+            taken = self.take_names(d, 1)
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            time.sleep(2)
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            self.assertTrue(wait_for(lambda: len(log_lines_after(d, 0, r"EoS event on pipe 5$"))
+                                     == 2, timeout=15))
+            for path, content in taken.items():
+                with open(path, "rb") as fragment:
+                    self.assertEqual(fragment.read(), content)
+            recordings = [name for name in fragments(d.path("/media/video"), "video_")
+                          if name not in taken]
+            self.assertEqual(len(recordings), 2, recordings)
+            for name in recordings:
+                self.assertTrue(MediaInfo(name).ok, name)
+            self.assertEqual(d.stop(), 0)
 
 
 class UnreachableUploadServer(unittest.TestCase):
