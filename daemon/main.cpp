@@ -30,6 +30,8 @@
 #include "core/log.h"
 #include "core/memory.h"
 #include "core/message_bus.h"
+#include "core/pid_file.h"
+#include "core/service_manager.h"
 #include "core/sysroot.h"
 #include "core/timer.h"
 #include "core/unique_fd.h"
@@ -131,7 +133,9 @@ void daemonize() {
     if (pid > 0) {
         exit(0);
     }
-    umask(0);
+    // Nothing the daemon creates (socket, media, recordings, configuration) is writable by
+    // other users: they could drive the sight or plant links where it writes.
+    umask(022);
     if (chdir("/") != 0) {
         exit(1);
     }
@@ -144,12 +148,8 @@ void daemonize() {
         exit(1);
     }
     if (pid_file_name) {
-        pid_fd.reset(open(pid_file_name->c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0640));
-        if (!pid_fd.valid() || lockf(pid_fd.get(), F_TLOCK, 0) < 0) {
-            exit(1);
-        }
-        std::string pid_text = std::to_string(getpid()) + "\n";
-        if (write(pid_fd.get(), pid_text.data(), pid_text.size()) < 0) {
+        pid_fd = pid_file_lock(*pid_file_name);
+        if (!pid_fd.valid()) {
             exit(1);
         }
     }
@@ -184,10 +184,15 @@ int read_conf_file() {
     return result;
 }
 
-void open_control_socket() {
+// The socket systemd listens on when it activated us, else one of our own.
+void open_control_socket(int inherited_fd) {
     server = socket_init(AF_UNIX, SOCK_STREAM);
     if (!server) {
         log_message(LOG_LEVEL_ERROR, "Failed to create server socket record");
+    }
+    if (inherited_fd >= 0) {
+        socket_adopt(server.get(), inherited_fd);
+        return;
     }
     socket_bind(server.get(), global_config.socket_file.c_str());
     socket_listen(server.get());
@@ -253,6 +258,7 @@ void pipe_ended(int pipe) {
 void process_timer() {
     static int tick = 9;
     timer_read();
+    service_watchdog_alive();
     // The camera core settles after power-up: two automatic corrections, then never again.
     if (global_config.nuc_type == 0 && (tick == 10 || tick == 20)) {
         exec_system_cmd("mrvac fast-nuc");
@@ -279,13 +285,10 @@ void process_signal(int signal_number) {
     syslog(LOG_INFO, "Caught signal %d\n", signal_number);
     exit_flag = 1;
     log_message(LOG_LEVEL_INFO, "stopping daemon ...");
+    service_notify_stopping();
     gstvideo_stop_all_pipes();
-    if (pid_fd.valid()) {
-        lockf(pid_fd.get(), F_ULOCK, 0);
-        pid_fd.reset();
-    }
     if (pid_file_name) {
-        unlink(pid_file_name->c_str());
+        pid_file_remove(*pid_file_name, std::move(pid_fd));
     }
     signal(SIGINT, SIG_DFL);
 }
@@ -389,15 +392,19 @@ int main(int argc, char **argv) {
     read_conf_file();
     log_message(LOG_LEVEL_INFO, "Configure func takes : %fs", seconds_since(start));
     ac_check_settings();
-    // A second daemon started by hand must not take the camera, the panel or the socket.
-    socket_refuse_if_served(global_config.socket_file.c_str());
+    // A second daemon started by hand must not take the camera, the panel or the socket; an
+    // activated one is the only one systemd runs.
+    int inherited_socket = service_inherited_control_socket();
+    if (inherited_socket < 0) {
+        socket_refuse_if_served(global_config.socket_file.c_str());
+    }
 
     start_video();
     touch_file(global_config.video_ready_file.c_str());
     if (src_pipe.fd < 0 || display_pipe.fd < 0) {
         log_message(LOG_LEVEL_ERROR, "Failed to init the video pipes");
     }
-    open_control_socket();
+    open_control_socket(inherited_socket);
     device_start_init();
     open_keyboard();
 
@@ -409,6 +416,7 @@ int main(int argc, char **argv) {
     ea_register_event(kbd_fd, EA_KEYBOARD, 0);
     ea_register_event(signal_fd.get(), EA_SIGNAL, 0);
     ea_register_event(timer_fd, EA_TIMER, 0);
+    service_notify_ready();
 
     run_event_loop();
 

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +14,7 @@
 #include "core/files.h"
 #include "core/log.h"
 #include "core/sysroot.h"
+#include "video/empty_fragments.h"
 #include "video/gstvideo.h"
 
 namespace {
@@ -40,9 +43,7 @@ std::string media_folder(const char *kind) {
 }
 
 bool first_fragment_exists(const std::string &location) {
-    std::string first = location;
-    first.replace(first.find("%02d"), 4, "00");
-    return access(first.c_str(), F_OK) == 0;
+    return access(fragment_path(location, 0).c_str(), F_OK) == 0;
 }
 
 // The split sink's location pattern of a new recording. One started within the same second as
@@ -55,7 +56,8 @@ std::optional<std::string> record_location(const std::string &folder, const char
         if (!timestamp) {
             return std::nullopt;
         }
-        std::string location = concatenate_strings({folder, prefix, *timestamp, "_%02d", ".mp4"});
+        std::string location =
+            fragment_pattern(concatenate_strings({folder, prefix, *timestamp, "_"}), ".mp4");
         if (!first_fragment_exists(location)) {
             return location;
         }
@@ -141,14 +143,29 @@ int ac_set_microphone_volume(int volume) {
     return result;
 }
 
+namespace {
+
+// Pipeline diagrams go where GStreamer's own convention says when it is set (a service whose
+// home is closed to it names a folder of its own), else to root's home.
+std::string dot_folder() {
+    const char *folder = getenv("GST_DEBUG_DUMP_DOT_DIR");
+    if (folder && *folder) {
+        return concatenate_strings({folder, "/"});
+    }
+    return sysroot_path("/home/root/");
+}
+
+}  // namespace
+
 int ac_generate_dot_file() {
+    std::string folder = dot_folder();
     for (int id = 0; id < PIPE_COUNT; ++id) {
         std::optional<std::string> timestamp = get_timestamp_string();
         if (!timestamp) {
             return 1;
         }
-        std::string path = concatenate_strings(
-            {sysroot_path("/home/root/"), gstvideo_pipe_short_name(id), "_", *timestamp, ".dot"});
+        std::string path =
+            concatenate_strings({folder, gstvideo_pipe_short_name(id), "_", *timestamp, ".dot"});
         gstvideo_generate_dot_file(id, path.c_str());
     }
     return 0;

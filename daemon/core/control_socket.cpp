@@ -1,6 +1,9 @@
 #include "core/control_socket.h"
 
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -17,6 +20,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The group whose members may drive the sight through the socket.
+constexpr const char *kClientGroup = "mrvdc";
 
 // How long the listening socket stays unwatched after an accept found no descriptor free.
 constexpr auto kAcceptPause = std::chrono::seconds(1);
@@ -47,6 +53,34 @@ bool is_served(const char *path) {
     }
     // A listener whose backlog is full is busy, not gone.
     return errno == EAGAIN;
+}
+
+// Only a socket left by an earlier daemon is removed: any other file at the path stays, and
+// the bind then fails.
+void remove_stale_socket(const char *path) {
+    struct stat info {};
+    if (lstat(path, &info) != 0) {
+        return;
+    }
+    if (!S_ISSOCK(info.st_mode)) {
+        log_message(LOG_LEVEL_WARN, "%s is not a socket: left in place", path);
+        return;
+    }
+    unlink(path);
+}
+
+// Members of the clients' group may connect; without that group only root may.
+void open_to_client_group(const char *path) {
+    const group *clients_group = getgrnam(kClientGroup);
+    if (!clients_group) {
+        return;
+    }
+    if (fchownat(AT_FDCWD, path, static_cast<uid_t>(-1), clients_group->gr_gid,
+                 AT_SYMLINK_NOFOLLOW) != 0 ||
+        chmod(path, 0660) != 0) {
+        log_message(LOG_LEVEL_WARN, "Failed to open %s to group %s: %s", path, kClientGroup,
+                    strerror(errno));
+    }
 }
 
 bool out_of_descriptors(int error) {
@@ -111,14 +145,28 @@ void socket_bind(socket_server *server, const char *path) {
         log_message(LOG_LEVEL_ERROR, "Failed to create server file socket");
     }
     socket_refuse_if_served(path);
-    unlink(path);
+    remove_stale_socket(path);
     server->address = unix_address(path);
+    // Created owner-only, so the file is never open to anyone before its group is set.
+    mode_t mask = umask(0177);
     int result =
         bind(server->fd, reinterpret_cast<sockaddr *>(&server->address), sizeof(server->address));
+    int bind_errno = errno;
+    umask(mask);
     if (result != 0) {
+        errno = bind_errno;
         log_message(LOG_LEVEL_ERROR, "Failed to bind server file socket: ret: %d, errno=%d", result,
                     errno);
     }
+    open_to_client_group(path);
+}
+
+void socket_adopt(socket_server *server, int listening_fd) {
+    server->fd = listening_fd;
+    socklen_t length = sizeof(server->address);
+    getsockname(listening_fd, reinterpret_cast<sockaddr *>(&server->address), &length);
+    log_message(LOG_LEVEL_INFO, "Serving the control socket %s passed by the service manager",
+                server->address.sun_path);
 }
 
 void socket_listen(socket_server *server) {

@@ -32,11 +32,14 @@ constexpr size_t SOCKET_MAX_UNSENT = 64 * 1024;
 std::unique_ptr<socket_server> socket_init(int family, int type);
 // Ends the process when a daemon already answers on `path`: its socket file must not be taken.
 void socket_refuse_if_served(const char *path);
-// Creates the socket and binds it to `path`, replacing a stale socket file (never one that a
-// daemon still serves). Failure ends the process.
+// Creates the socket and binds it to `path`, replacing a stale socket (never one that a daemon
+// still serves, nor a file that is no socket). The file is 0660 with group "mrvdc" when that
+// group exists, else 0600. Failure ends the process.
 void socket_bind(socket_server *server, const char *path);
 // Failure ends the process.
 void socket_listen(socket_server *server);
+// Serves on a socket that already listens (handed over by the service manager).
+void socket_adopt(socket_server *server, int listening_fd);
 int socket_accept(int listening_fd, socket_client *client);
 // One receive of at most `size` bytes, copied into `buffer` as zero-terminated text.
 ssize_t socket_recv(socket_client *client, char *buffer, size_t size);

@@ -100,13 +100,33 @@ bool tracks_play(int fd, const Box &index) {
     return true;
 }
 
-std::string fragment_path(const std::string &location, size_t field, int number) {
-    char digits[16];
-    snprintf(digits, sizeof(digits), "%02d", number);
-    return location.substr(0, field) + digits + location.substr(field + strlen(kNumberField));
+}  // namespace
+
+std::string fragment_pattern(const std::string &name, const char *suffix) {
+    std::string pattern;
+    for (char c : name) {
+        pattern += c == '%' ? "%%" : std::string(1, c);
+    }
+    return pattern + kNumberField + suffix;
 }
 
-}  // namespace
+std::string fragment_path(const std::string &location, int number) {
+    char digits[16];
+    snprintf(digits, sizeof(digits), "%02d", number);
+    std::string path;
+    for (size_t at = 0; at < location.size(); ++at) {
+        if (location.compare(at, 2, "%%") == 0) {
+            path += '%';
+            ++at;
+        } else if (location.compare(at, strlen(kNumberField), kNumberField) == 0) {
+            path += digits;
+            at += strlen(kNumberField) - 1;
+        } else {
+            path += location[at];
+        }
+    }
+    return path;
+}
 
 bool fragment_has_media(const std::string &path) {
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -133,12 +153,8 @@ bool fragment_has_media(const std::string &path) {
 }
 
 void remove_empty_fragments(const std::string &location) {
-    size_t field = location.rfind(kNumberField);
-    if (field == std::string::npos) {
-        return;
-    }
     for (int number = 0; number < 100; ++number) {
-        std::string path = fragment_path(location, field, number);
+        std::string path = fragment_path(location, number);
         if (access(path.c_str(), F_OK) != 0) {
             break;
         }

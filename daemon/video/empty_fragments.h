@@ -11,6 +11,13 @@
 // boxes counts as holding media, so that it is kept.
 bool fragment_has_media(const std::string &path);
 
-// Removes the fragments of the recording named by `location` (the split sink's pattern, whose
-// last "%02d" stands for the fragment number) that hold no media.
+// The split sink's file-name pattern for recording files named `name` + NN + `suffix`: the
+// sink expands it as a printf format, so every "%" of the name is doubled.
+std::string fragment_pattern(const std::string &name, const char *suffix);
+// The file of fragment `number` of the pattern `location`, expanded as the split sink does
+// ("%%" is "%", the "%02d" the two-digit number).
+std::string fragment_path(const std::string &location, int number);
+
+// Removes the fragments of the recording named by `location` (the split sink's pattern) that
+// hold no media.
 void remove_empty_fragments(const std::string &location);

@@ -409,7 +409,7 @@ void gstvideo_stop_unused_producers() {
 void media_record_ended() {
     if (record_file) {
         remove_empty_fragments(*record_file);
-        flush_folder_of_file(*record_file);
+        flush_folder_of_file(fragment_path(*record_file, 0));
         record_file.reset();
     }
 }
