@@ -13,6 +13,8 @@
 struct oled_vm oled_vm;
 
 unsigned long long kapi_clock_us;
+unsigned long long kapi_busy_max_us;
+int kapi_sleeps;
 int kapi_mutex_held;
 int kapi_unlocked_xfers;
 int kapi_live_allocs;
@@ -80,6 +82,8 @@ void kapi_trace_clear(void)
 void kapi_reset(void)
 {
 	kapi_clock_us = 0;
+	kapi_busy_max_us = 0;
+	kapi_sleeps = 0;
 	kapi_unlocked_xfers = 0;
 	kapi_trace_clear();
 	kapi_msgs_clear();
@@ -91,6 +95,32 @@ void kapi_reset(void)
 	nbound = 0;
 	kapi_mutex_under_console = 0;
 	memset(&oled_vm, 0, sizeof(oled_vm));
+}
+
+/* ---- waits ---- */
+
+void kapi_busy_wait(unsigned long long us)
+{
+	kapi_clock_us += us;
+	if (us > kapi_busy_max_us)
+		kapi_busy_max_us = us;
+}
+
+void msleep(unsigned int msecs)
+{
+	kapi_clock_us += 1000ULL * msecs;
+	kapi_sleeps++;
+}
+
+void usleep_range(unsigned long min, unsigned long max)
+{
+	if (min > max) {
+		fprintf(stderr, "usleep_range(%lu, %lu): min above max\n",
+			min, max);
+		abort();
+	}
+	kapi_clock_us += min;
+	kapi_sleeps++;
 }
 
 /* ---- work items ---- */
@@ -206,14 +236,130 @@ int scnprintf(char *buf, size_t size, const char *fmt, ...)
 	return (size_t)n >= size ? (int)size - 1 : n;
 }
 
+/* lib/kstrtox.c: radix prefix, digits with overflow, one newline, end */
+static int kapi_kstrtoull_digits(const char *s, unsigned int base,
+				 unsigned long long *res)
+{
+	unsigned long long v = 0;
+	bool overflow = false;
+	int digits = 0;
+
+	if (base == 0) {
+		if (s[0] == '0')
+			base = tolower(s[1]) == 'x' && isxdigit((unsigned char)s[2]) ?
+			       16 : 8;
+		else
+			base = 10;
+	}
+	if (base == 16 && s[0] == '0' && tolower(s[1]) == 'x')
+		s += 2;
+	for (;; s++, digits++) {
+		int c = tolower((unsigned char)*s);
+		unsigned int d;
+
+		if (isdigit(c))
+			d = c - '0';
+		else if (c >= 'a' && c <= 'f')
+			d = c - 'a' + 10;
+		else
+			break;
+		if (d >= base)
+			break;
+		if (v > (ULLONG_MAX - d) / base)
+			overflow = true;
+		v = v * base + d;
+	}
+	if (overflow)
+		return -ERANGE;
+	if (!digits)
+		return -EINVAL;
+	if (*s == '\n')
+		s++;
+	if (*s)
+		return -EINVAL;
+	*res = v;
+	return 0;
+}
+
+int kstrtoull(const char *s, unsigned int base, unsigned long long *res)
+{
+	if (s[0] == '+')
+		s++;
+	return kapi_kstrtoull_digits(s, base, res);
+}
+
+int kstrtoll(const char *s, unsigned int base, long long *res)
+{
+	unsigned long long v;
+	int ret;
+
+	if (s[0] == '-') {
+		ret = kapi_kstrtoull_digits(s + 1, base, &v);
+		if (ret)
+			return ret;
+		if (v > (unsigned long long)LLONG_MAX + 1)
+			return -ERANGE;
+		*res = (long long)(0 - v);
+		return 0;
+	}
+	ret = kstrtoull(s, base, &v);
+	if (ret)
+		return ret;
+	if (v > LLONG_MAX)
+		return -ERANGE;
+	*res = (long long)v;
+	return 0;
+}
+
+int kstrtouint(const char *s, unsigned int base, unsigned int *res)
+{
+	unsigned long long v;
+	int ret = kstrtoull(s, base, &v);
+
+	if (ret)
+		return ret;
+	if (v > UINT_MAX)
+		return -ERANGE;
+	*res = v;
+	return 0;
+}
+
 int kstrtoint(const char *s, unsigned int base, int *res)
 {
-	char *end;
-	long v = strtol(s, &end, base);
+	long long v;
+	int ret = kstrtoll(s, base, &v);
 
-	if (end == s || (*end && *end != '\n'))
-		return -EINVAL;
-	*res = (int)v;
+	if (ret)
+		return ret;
+	if (v < INT_MIN || v > INT_MAX)
+		return -ERANGE;
+	*res = v;
+	return 0;
+}
+
+int kstrtou16(const char *s, unsigned int base, u16 *res)
+{
+	unsigned long long v;
+	int ret = kstrtoull(s, base, &v);
+
+	if (ret)
+		return ret;
+	if (v > UINT16_MAX)
+		return -ERANGE;
+	*res = v;
+	return 0;
+}
+
+int kstrtou8(const char *s, unsigned int base, u8 *res)
+{
+	unsigned long long v;
+	int ret = kstrtoull(s, base, &v);
+
+	if (ret)
+		return ret;
+	if (v > UINT8_MAX)
+		return -ERANGE;
+	*res = v;
 	return 0;
 }
 
@@ -511,8 +657,13 @@ struct device_attribute *kapi_attr(struct device *dev, const char *name)
 
 ssize_t kapi_attr_store(struct device *dev, const char *name, const char *text)
 {
+	return kapi_attr_store_len(dev, name, text, strlen(text));
+}
+
+ssize_t kapi_attr_store_len(struct device *dev, const char *name,
+			    const char *text, size_t len)
+{
 	struct device_attribute *attr = kapi_attr(dev, name);
-	size_t len = strlen(text);
 	char *page;
 	ssize_t ret;
 
@@ -525,7 +676,8 @@ ssize_t kapi_attr_store(struct device *dev, const char *name, const char *text)
 		    MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
 	if (page == MAP_FAILED)
 		abort();
-	memcpy(page, text, len + 1);
+	memcpy(page, text, len);
+	page[len] = '\0';
 	mprotect(page, PAGE_SIZE, PROT_READ);
 	ret = attr->store(dev, attr, page, len);
 	munmap(page, PAGE_SIZE);
@@ -805,6 +957,48 @@ void kapi_register_param(const char *name, void *addr, int elems,
 	p->elems = elems;
 	p->type = type;
 	p->perm = perm;
+}
+
+void kapi_register_param_cb(const struct kernel_param *kp)
+{
+	struct kapi_param *p = param_slot(kp->name);
+
+	p->kp = kp;
+	p->addr = kp->arg;
+	p->elems = 1;
+	p->perm = kp->perm;
+}
+
+void kapi_register_param_type(const char *name, const char *type)
+{
+	param_slot(name)->type = type;
+}
+
+/* kernel/params.c: param_set_int parses with kstrtoint, base 0 */
+int param_set_int(const char *val, const struct kernel_param *kp)
+{
+	return kstrtoint(val, 0, (int *)kp->arg);
+}
+
+int param_get_int(char *buffer, const struct kernel_param *kp)
+{
+	return scnprintf(buffer, PAGE_SIZE, "%i\n", *(int *)kp->arg);
+}
+
+int kapi_param_write(const char *name, const char *text)
+{
+	struct kapi_param *p = kapi_param(name);
+	struct kernel_param plain;
+
+	if (!p || !p->addr) {
+		fprintf(stderr, "no module parameter %s\n", name);
+		abort();
+	}
+	if (p->kp)
+		return p->kp->ops->set(text, p->kp);
+	plain.name = name;
+	plain.arg = p->addr;
+	return param_set_int(text, &plain);
 }
 
 void kapi_register_param_desc(const char *name, const char *desc)

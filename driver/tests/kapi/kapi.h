@@ -11,6 +11,7 @@
 #define KAPI_H
 
 #include <errno.h>
+#include <limits.h>
 #include <stdarg.h>
 #include <stdbool.h>
 #include <stddef.h>
@@ -58,7 +59,18 @@ void kfree(const void *p);
 ssize_t strscpy(char *dst, const char *src, size_t size);
 int scnprintf(char *buf, size_t size, const char *fmt, ...)
 	__attribute__((format(printf, 3, 4)));
+/*
+ * The kernel's kstrto* family: base 0 picks the radix from a 0x or 0
+ * prefix, base 16 skips a 0x prefix; one leading '+' (and '-' for the
+ * signed ones); at least one digit; one trailing newline; nothing else.
+ * -ERANGE on overflow of the result's type, -EINVAL on anything else.
+ */
+int kstrtoull(const char *s, unsigned int base, unsigned long long *res);
+int kstrtoll(const char *s, unsigned int base, long long *res);
+int kstrtouint(const char *s, unsigned int base, unsigned int *res);
 int kstrtoint(const char *s, unsigned int base, int *res);
+int kstrtou16(const char *s, unsigned int base, u16 *res);
+int kstrtou8(const char *s, unsigned int base, u8 *res);
 
 /* The kernel's sscanf: numbers only, "%u" refuses a sign, literals match */
 int kapi_sscanf(const char *str, const char *fmt, ...);
@@ -78,11 +90,13 @@ void kapi_log(const struct device *dev, int level, const char *fmt, ...)
 #define dev_info(d, ...) kapi_log(d, KAPI_INFO, __VA_ARGS__)
 #define dev_dbg(d, ...) kapi_log(d, KAPI_DEBUG, __VA_ARGS__)
 
-/* ---- virtual clock ---- */
+/* ---- virtual clock: busy waits and sleeps both advance it ---- */
 extern unsigned long long kapi_clock_us;
-#define udelay(us) (kapi_clock_us += (unsigned long)(us))
-#define mdelay(ms) (kapi_clock_us += 1000ULL * (unsigned long)(ms))
-#define msleep(ms) mdelay(ms)
+void kapi_busy_wait(unsigned long long us);
+#define udelay(us) kapi_busy_wait((unsigned long)(us))
+#define mdelay(ms) kapi_busy_wait(1000ULL * (unsigned long)(ms))
+void msleep(unsigned int msecs);
+void usleep_range(unsigned long min, unsigned long max);
 
 /* ---- mutex ---- */
 struct mutex {
@@ -287,6 +301,32 @@ void kapi_register_entry(int (*init)(void), void (*exit)(void));
 #define module_param_array(name, type, nump, perm) \
 	__attribute__((constructor)) static void kapi_param_##name(void) \
 	{ kapi_register_param(#name, name, ARRAY_SIZE(name), #type, perm); }
+/* Parameters with their own operations, as the kernel's moduleparam.h */
+struct kernel_param;
+struct kernel_param_ops {
+	unsigned int flags;
+	int (*set)(const char *val, const struct kernel_param *kp);
+	int (*get)(char *buffer, const struct kernel_param *kp);
+	void (*free)(void *arg);
+};
+struct kernel_param {
+	const char *name;
+	const struct kernel_param_ops *ops;
+	u16 perm;
+	void *arg;
+};
+int param_set_int(const char *val, const struct kernel_param *kp);
+int param_get_int(char *buffer, const struct kernel_param *kp);
+void kapi_register_param_cb(const struct kernel_param *kp);
+void kapi_register_param_type(const char *name, const char *type);
+#define module_param_cb(_name, _ops, _arg, _perm) \
+	static const struct kernel_param kapi_kp_##_name = { \
+		.name = #_name, .ops = (_ops), .perm = (_perm), .arg = (_arg) }; \
+	__attribute__((constructor)) static void kapi_param_##_name(void) \
+	{ kapi_register_param_cb(&kapi_kp_##_name); }
+#define __MODULE_PARM_TYPE(name, _type) \
+	__attribute__((constructor)) static void kapi_param_type_##name(void) \
+	{ kapi_register_param_type(#name, _type); }
 #define MODULE_PARM_DESC(name, desc) \
 	__attribute__((constructor)) static void kapi_param_desc_##name(void) \
 	{ kapi_register_param_desc(#name, desc); }

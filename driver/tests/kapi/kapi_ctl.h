@@ -10,6 +10,14 @@
 
 struct uoled_panel;
 
+/*
+ * Waits: every busy wait (udelay, mdelay) and every sleep (msleep,
+ * usleep_range) advances kapi_clock_us; the longest busy wait and the number
+ * of sleeps tell which kind a wait was.
+ */
+extern unsigned long long kapi_busy_max_us;
+extern int kapi_sleeps;
+
 /* Captured kernel messages */
 #define KAPI_LOG_TEXT 256
 struct kapi_msg {
@@ -44,9 +52,13 @@ struct kapi_param {
 	const char *type;
 	int perm;
 	const char *desc;
+	const struct kernel_param *kp;	/* a parameter with its own operations */
 };
 struct kapi_param *kapi_param(const char *name);
+/* Set the variable behind an int parameter directly, bypassing any checks */
 void kapi_param_set(const char *name, int value);
+/* Write text to a parameter as insmod or sysfs does: its set operation */
+int kapi_param_write(const char *name, const char *text);
 
 /* GPIO */
 struct kapi_gpio {
@@ -74,6 +86,9 @@ void kapi_of_add_gpio(struct device_node *np, const char *name, int gpio,
 struct device_attribute *kapi_attr(struct device *dev, const char *name);
 /* Store text through a read-only page: a store that writes into it dies */
 ssize_t kapi_attr_store(struct device *dev, const char *name, const char *text);
+/* The same with len bytes of text, which may hold a zero byte */
+ssize_t kapi_attr_store_len(struct device *dev, const char *name,
+			    const char *text, size_t len);
 /* Show into out (at least PAGE_SIZE bytes) */
 ssize_t kapi_attr_show(struct device *dev, const char *name, char *out);
 
