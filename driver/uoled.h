@@ -92,6 +92,9 @@
 
 #define OLED_GPIO_MAX		511
 
+/* Waits of this length or more sleep instead of spinning */
+#define OLED_SLEEP_MIN_MS	20
+
 /* One bound panel */
 struct oled_data {
 	struct i2c_client *client;
@@ -150,6 +153,7 @@ extern u8 SET_LUMINANCE[3];
 extern const u16 GAMMA_APPROXIMATION_TBL[GAMMA_TBL_LEN];
 
 /* Register access and command handshake */
+void oled_wait_ms(int ms);
 int oled_write_reg_8(struct i2c_client *client, u16 addr, u8 val);
 int oled_write_reg_16(struct i2c_client *client, u16 addr, u16 val);
 int oled_read_reg_8(struct i2c_client *client, u16 addr, u8 *val);

@@ -10,7 +10,6 @@
  */
 #include <linux/compiler.h>
 #include <linux/console.h>
-#include <linux/delay.h>
 #include <linux/fb.h>
 #include <linux/gpio.h>
 #include <linux/string.h>
@@ -55,9 +54,8 @@ int start_blank(struct fb_info *fbi, struct oled_data *data)
 			 "failed to perform blank procedure for oled");
 		return -1;
 	}
-	/* A negative delay must not spin for ever */
-	if (delay_ms > 0)
-		mdelay(delay_ms);
+	/* Negative means no wait; the parameter refuses more than a second */
+	oled_wait_ms(delay_ms);
 	return 0;
 }
 

@@ -173,7 +173,7 @@ int oled_set_rgb_correction(struct oled_data *data, int red_gain,
 	for (i = 1; i < RGB_CORRECTION_LEN; i++)
 		dev_info(&client->dev, "rgb arr[%d] = %u\n", i, block[i]);
 
-	mdelay(100);
+	oled_wait_ms(100);
 	block[0] = 1;
 	ret = oled_set_rgb_command(client, block);
 	if (ret)

@@ -33,7 +33,7 @@ static int oled_rgbw_enable(struct i2c_client *client)
 {
 	int i;
 
-	mdelay(50);
+	oled_wait_ms(50);
 	dev_warn(&client->dev, "RGB-White enabled!!\n");
 	if (oled_write_reg_8(client, REG_RGBW_A, 0x00))
 		return -1;
@@ -52,7 +52,7 @@ int oled_init(struct oled_data *data)
 	struct i2c_client *client = data->client;
 	u8 on = 1;
 
-	mdelay(100);
+	oled_wait_ms(100);
 	if (oled_write_reg_8(client, REG_RESET, 0x01))
 		return -1;
 	udelay(400);

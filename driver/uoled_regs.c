@@ -5,8 +5,9 @@
  * The panel has a 16-bit register space; addresses and 16-bit values go
  * high byte first.  Every access is retried and followed by a short busy
  * wait.  A command is run by holding the command interface, writing its
- * parameters, writing the opcode, triggering it and polling the done flag.
- * Callers serialise whole command sequences with oled_lock.
+ * parameters, writing the opcode, triggering it and polling the done flag;
+ * the waits between polls sleep.  Callers serialise whole command sequences
+ * with oled_lock.
  */
 #include <linux/delay.h>
 #include <linux/i2c.h>
@@ -17,6 +18,19 @@
 #define OLED_XFER_DELAY_US	400
 #define OLED_POLL_ATTEMPTS	20
 #define OLED_POLL_DELAY_MS	40
+
+/*
+ * Every wait of the driver runs in process context (probe, attributes, the
+ * format work): from OLED_SLEEP_MIN_MS up it sleeps, so a command's polls do
+ * not hold a CPU; shorter ones sleep in a range, as the timers guide advises.
+ */
+void oled_wait_ms(int ms)
+{
+	if (ms >= OLED_SLEEP_MIN_MS)
+		msleep(ms);
+	else if (ms > 0)
+		usleep_range(ms * 1000, ms * 1000 + 500);
+}
 
 static int oled_send(struct i2c_client *client, const u8 *msg, int len)
 {
@@ -98,7 +112,7 @@ int oled_poll_it(struct i2c_client *client, u8 mask)
 	for (i = 0; i < OLED_POLL_ATTEMPTS; i++) {
 		int ret = oled_read_reg_8(client, REG_STATUS, &flags);
 
-		mdelay(OLED_POLL_DELAY_MS);
+		oled_wait_ms(OLED_POLL_DELAY_MS);
 		if (flags & mask)
 			return ret ? -1 : oled_write_reg_8(client, REG_STATUS, mask);
 		if (ret)

@@ -582,3 +582,35 @@ TEST(blanking_disabled_touches_nothing)
 	CHECK_EQ(kapi_gpios[40].writes, 1);
 	CHECK_EQ(kapi_gpios[40].level, 0);
 }
+
+/* A display with a blank and a power line: any blanking shows in the trace */
+static void bound_with_lines(void)
+{
+	rig_setup();
+	kapi_of_add_gpio(&rig[0].node, "blank-gpios", 40, 0);
+	kapi_of_add_gpio(&rig[0].node, "pwon-gpios", 41, 0);
+	if (rig_load() || rig_probe(0))
+		ktest_fail(__FILE__, __LINE__, "probe");
+	kapi_msgs_clear();
+}
+
+TEST(waits_of_20_ms_or_more_sleep)
+{
+	bound_with_lines();	/* start-up: 100 ms, 50 ms, command polls */
+	CHECK(kapi_sleeps >= 10);
+	CHECK(kapi_busy_max_us < 20000);
+	kapi_sleeps = 0;
+	kapi_clock_us = 0;
+	CHECK_EQ(rig_store(0, "attr_luminance", "100"), 3);
+	CHECK(kapi_sleeps >= 3);	/* blanking and two command polls */
+	CHECK(kapi_clock_us >= 50000 + 2 * 40000);
+	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,1,1,1,1,1"), 11);
+	CHECK_EQ(rig_store(0, "attr_pon", "0"), 1);
+	CHECK_EQ(rig_store(0, "attr_pon", "1"), 1);
+	/* a short blanking wait sleeps too */
+	kapi_param_set("blank_delay_ms", 5);
+	kapi_sleeps = 0;
+	CHECK_EQ(rig_store(0, "attr_register_8", "0x01"), 4);
+	CHECK_EQ(kapi_sleeps, 1);
+	CHECK(kapi_busy_max_us < 20000);
+}
