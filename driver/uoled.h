@@ -92,6 +92,10 @@
 
 #define OLED_GPIO_MAX		511
 
+/* Bounds of the writable parameters */
+#define OLED_REG_ADDR_MAX	0xFFFF
+#define OLED_BLANK_DELAY_MAX_MS	1000
+
 /* Waits of this length or more sleep instead of spinning */
 #define OLED_SLEEP_MIN_MS	20
 

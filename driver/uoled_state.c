@@ -3,13 +3,60 @@
  * uoledmod: module parameters, the two display slots, the module-wide lock
  * and shared GPIO lines, and the constant command parameter blocks.
  */
+#include <linux/compiler.h>
+#include <linux/errno.h>
+#include <linux/kernel.h>
 #include <linux/module.h>
 #include <linux/moduleparam.h>
 
 #include "uoled.h"
 
+/*
+ * An int parameter that refuses values outside [min, max]: parsed as
+ * param_set_int does (kstrtoint, base 0), stored only when in range.
+ */
+static int oled_param_set_bounded(const char *val,
+				  const struct kernel_param *kp,
+				  int min, int max)
+{
+	int value;
+	int ret = kstrtoint(val, 0, &value);
+
+	if (ret)
+		return ret;
+	if (value < min || value > max)
+		return -EINVAL;
+	WRITE_ONCE(*(int *)kp->arg, value);
+	return 0;
+}
+
+/* A register address of the panel's 16-bit address space */
+static int oled_param_set_work_reg(const char *val,
+				   const struct kernel_param *kp)
+{
+	return oled_param_set_bounded(val, kp, 0, OLED_REG_ADDR_MAX);
+}
+
+/* Negative means no wait; more than a second is refused */
+static int oled_param_set_blank_delay(const char *val,
+				      const struct kernel_param *kp)
+{
+	return oled_param_set_bounded(val, kp, INT_MIN, OLED_BLANK_DELAY_MAX_MS);
+}
+
+static const struct kernel_param_ops oled_work_reg_ops = {
+	.set = oled_param_set_work_reg,
+	.get = param_get_int,
+};
+
+static const struct kernel_param_ops oled_blank_delay_ops = {
+	.set = oled_param_set_blank_delay,
+	.get = param_get_int,
+};
+
 int work_reg;
-module_param(work_reg, int, 0660);
+module_param_cb(work_reg, &oled_work_reg_ops, &work_reg, 0660);
+__MODULE_PARM_TYPE(work_reg, "int");
 MODULE_PARM_DESC(work_reg, "Register address for raw read/write ops");
 
 int rgbw_en = 1;
@@ -21,7 +68,8 @@ module_param_array(offset_input, int, NULL, 0);
 MODULE_PARM_DESC(offset_input, "Starting offset based on oled addres: format <addr>,<x>,<y>");
 
 int blank_delay_ms = 50;
-module_param(blank_delay_ms, int, 0660);
+module_param_cb(blank_delay_ms, &oled_blank_delay_ops, &blank_delay_ms, 0660);
+__MODULE_PARM_TYPE(blank_delay_ms, "int");
 MODULE_PARM_DESC(blank_delay_ms, "The blank delay in ms, used if blanking is en");
 
 int antistick_value = 10;

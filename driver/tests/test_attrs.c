@@ -594,6 +594,21 @@ static void bound_with_lines(void)
 	kapi_msgs_clear();
 }
 
+TEST(writable_parameters_are_bounded)
+{
+	CHECK_EQ(kapi_param_write("blank_delay_ms", "1001"), -EINVAL);
+	CHECK_EQ(kapi_param_write("blank_delay_ms", "4294967346"), -ERANGE);
+	CHECK_EQ(blank_delay_ms, 50);
+	CHECK_EQ(kapi_param_write("blank_delay_ms", "1000\n"), 0);
+	CHECK_EQ(blank_delay_ms, 1000);
+	CHECK_EQ(kapi_param_write("blank_delay_ms", "-1"), 0);
+	CHECK_EQ(kapi_param_write("work_reg", "0x10000"), -EINVAL);
+	CHECK_EQ(kapi_param_write("work_reg", "-1"), -EINVAL);
+	CHECK_EQ(work_reg, 0);
+	CHECK_EQ(kapi_param_write("work_reg", "0xFFFF"), 0);
+	CHECK_EQ(work_reg, 0xFFFF);
+}
+
 TEST(waits_of_20_ms_or_more_sleep)
 {
 	bound_with_lines();	/* start-up: 100 ms, 50 ms, command polls */
