@@ -92,9 +92,16 @@
 
 #define OLED_GPIO_MAX		511
 
-/* Bounds of the writable parameters */
+/* Bounds of the writable parameters and of the attributes' values */
 #define OLED_REG_ADDR_MAX	0xFFFF
 #define OLED_BLANK_DELAY_MAX_MS	1000
+#define OLED_AMP_REDUCTION_MAX	0x7FF	/* 11 bits */
+#define OLED_OFFSET_MAX		0x3FF	/* sign and 10-bit magnitude */
+#define OLED_CROP_MAX		0xFFFF	/* a high and a low byte register */
+#define OLED_RGB_GAIN_MIN	-128	/* signed 8-bit */
+#define OLED_RGB_GAIN_MAX	127
+#define OLED_RGB_OFFSET_MAX	511
+#define OLED_VIDEO_FORMAT_MAX	2
 
 /* Waits of this length or more sleep instead of spinning */
 #define OLED_SLEEP_MIN_MS	20
@@ -211,7 +218,15 @@ int oled_read_serial(struct i2c_client *client, char *type, char *serial);
 /* sysfs attributes */
 #define OLED_ATTR_COUNT 17
 extern struct device_attribute uoledmod_sysfs_attrs[OLED_ATTR_COUNT];
-int try_parse_int_param_string(char *text, int *array, int count);
+struct oled_range {
+	int min;
+	int max;
+};
+
+int try_parse_int_param_string(char *text, int *array, int count,
+			       const struct oled_range *range);
+int oled_parse_uint(const char *buf, size_t count, unsigned int max,
+		    unsigned int *val);
 void oled_sysfs_create(struct oled_data *data);
 void oled_sysfs_remove(struct oled_data *data);
 

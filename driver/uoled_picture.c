@@ -20,10 +20,7 @@
 #include "uoled.h"
 
 #define VI_OFFSET_SIGN		0x8000
-#define VI_OFFSET_MAX		0x03FF
-#define RGB_GAIN_MIN		-128
-#define RGB_GAIN_MAX		127
-#define RGB_VI_OFFSET_MAX		511
+#define VI_OFFSET_MAX		OLED_OFFSET_MAX
 
 /* Sign and 10-bit magnitude, saturated at 1023 */
 u16 offset_int_to_u16(int v)
@@ -125,12 +122,12 @@ int oled_set_rgb_command(struct i2c_client *client, const u8 *block)
 
 static bool rgb_gain_ok(int gain)
 {
-	return gain >= RGB_GAIN_MIN && gain <= RGB_GAIN_MAX;
+	return gain >= OLED_RGB_GAIN_MIN && gain <= OLED_RGB_GAIN_MAX;
 }
 
 static bool rgb_offset_ok(int offset)
 {
-	return offset >= -RGB_VI_OFFSET_MAX && offset <= RGB_VI_OFFSET_MAX;
+	return offset >= -OLED_RGB_OFFSET_MAX && offset <= OLED_RGB_OFFSET_MAX;
 }
 
 int oled_set_rgb_correction(struct oled_data *data, int red_gain,

@@ -8,8 +8,10 @@
  * block, the luminance and finally display on.
  */
 #include <linux/delay.h>
+#include <linux/errno.h>
 #include <linux/gpio.h>
 #include <linux/i2c.h>
+#include <linux/kernel.h>
 
 #include "uoled.h"
 
@@ -142,17 +144,11 @@ static int oled_reinit_all(void)
 	return 0;
 }
 
-static int oled_switch_power(struct oled_data *data, const char *buf)
+/* Drive the power line; a switch from off to on brings the panel up */
+static int oled_switch_power(struct oled_data *data, int requested)
 {
-	unsigned int val;
-	int requested, previous, inactive;
+	int previous, inactive;
 
-	if (sscanf(buf, "%u\n", &val) != 1) {
-		dev_err(&data->client->dev,
-			"Failed to get input -- valid options are 0/1");
-		return -EINVAL;
-	}
-	requested = val ? 1 : 0;
 	previous = !!gpio_get_value(data->pwon_gpio);
 	gpio_set_value(data->pwon_gpio,
 		       data->pwon_active ? requested : !requested);
@@ -174,12 +170,18 @@ ssize_t attr_store_power_on(struct device *dev, struct device_attribute *attr,
 			    const char *buf, size_t count)
 {
 	struct oled_data *data = dev_get_drvdata(dev);
+	unsigned int val;
 	int ret;
 
+	/* A text that is refused leaves the line and the picture alone */
+	if (oled_parse_uint(buf, count, UINT_MAX, &val)) {
+		dev_err(dev, "Failed to get input -- valid options are 0/1");
+		return -EINVAL;
+	}
 	mutex_lock(&oled_lock);
 	if (blank_en)
 		start_blank(oled_vm.fbi, data);
-	ret = oled_switch_power(data, buf);
+	ret = oled_switch_power(data, val ? 1 : 0);
 	if (blank_en)
 		stop_blank(oled_vm.fbi, data);
 	mutex_unlock(&oled_lock);

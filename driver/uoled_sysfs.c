@@ -32,20 +32,65 @@ static void oled_blank_end(struct oled_data *data)
 		stop_blank(oled_vm.fbi, data);
 }
 
-/* Split a comma-separated list of count integers; the text is cut in place */
-int try_parse_int_param_string(char *text, int *array, int count)
+/*
+ * Input checks.  Every store checks its whole text before it takes the lock,
+ * blanks the picture or touches the panel, and refuses a bad one with
+ * -EINVAL.  Numbers are decimal (the raw registers: hexadecimal) and parsed
+ * with kstrto*, which refuse overflow, a sign on an unsigned number and any
+ * junk, and take the one trailing newline that echo writes.
+ */
+
+/* sysfs hands count bytes; a zero byte among them would hide what follows */
+static bool oled_text_whole(const char *buf, size_t count)
 {
+	return strnlen(buf, count) == count;
+}
+
+/* One unsigned decimal number up to max */
+int oled_parse_uint(const char *buf, size_t count, unsigned int max,
+		    unsigned int *val)
+{
+	unsigned int v;
+
+	if (!oled_text_whole(buf, count) || kstrtouint(buf, 10, &v) || v > max)
+		return -EINVAL;
+	*val = v;
+	return 0;
+}
+
+/*
+ * Split a comma-separated list of exactly count decimal integers, each one
+ * within its range; the text is cut in place.  Only the end of the list may
+ * carry the newline that echo adds.
+ */
+int try_parse_int_param_string(char *text, int *array, int count,
+			       const struct oled_range *range)
+{
+	size_t len = strlen(text);
 	char *field;
 	int n = 0;
 
-	while (n < count && (field = strsep(&text, ",")) != NULL) {
-		if (sscanf(field, "%d", &array[n]) != 1) {
+	if (len && text[len - 1] == '\n')
+		text[len - 1] = '\0';
+	while ((field = strsep(&text, ",")) != NULL) {
+		int v;
+
+		if (n >= count) {
+			n++;	/* counted for the message only */
+			continue;
+		}
+		if (strchr(field, '\n') || kstrtoint(field, 10, &v)) {
 			pr_warn("Invalid format: %s\n", field);
 			return -EINVAL;
 		}
-		n++;
+		if (v < range[n].min || v > range[n].max) {
+			pr_warn("Value out of range: %d, valid: %d..%d\n",
+				v, range[n].min, range[n].max);
+			return -EINVAL;
+		}
+		array[n++] = v;
 	}
-	if (n < count) {
+	if (n != count) {
 		pr_warn("Invalid number for parsing: got %d, expected: %d\n",
 			n, count);
 		return -EINVAL;
@@ -54,17 +99,43 @@ int try_parse_int_param_string(char *text, int *array, int count)
 }
 
 /* The buffer sysfs hands a store is not ours to cut: parse a copy */
-static int oled_parse_tuple(const char *buf, size_t count, int *array, int n)
+static int oled_parse_tuple(const char *buf, size_t count, int *array, int n,
+			    const struct oled_range *range)
 {
-	char *copy = kstrndup(buf, count, GFP_KERNEL);
+	char *copy;
 	int ret;
 
+	if (!oled_text_whole(buf, count))
+		return -EINVAL;
+	copy = kstrndup(buf, count, GFP_KERNEL);
 	if (!copy)
 		return -ENOMEM;
-	ret = try_parse_int_param_string(copy, array, n);
+	ret = try_parse_int_param_string(copy, array, n, range);
 	kfree(copy);
 	return ret;
 }
+
+/* Gains are signed 8-bit; the panel takes offsets of -511..511 */
+static const struct oled_range oled_rgb_ranges[6] = {
+	{ OLED_RGB_GAIN_MIN, OLED_RGB_GAIN_MAX },
+	{ OLED_RGB_GAIN_MIN, OLED_RGB_GAIN_MAX },
+	{ OLED_RGB_GAIN_MIN, OLED_RGB_GAIN_MAX },
+	{ -OLED_RGB_OFFSET_MAX, OLED_RGB_OFFSET_MAX },
+	{ -OLED_RGB_OFFSET_MAX, OLED_RGB_OFFSET_MAX },
+	{ -OLED_RGB_OFFSET_MAX, OLED_RGB_OFFSET_MAX },
+};
+
+/* Sign and a 10-bit magnitude per axis */
+static const struct oled_range oled_offset_ranges[2] = {
+	{ -OLED_OFFSET_MAX, OLED_OFFSET_MAX },
+	{ -OLED_OFFSET_MAX, OLED_OFFSET_MAX },
+};
+
+/* A high and a low byte register per axis */
+static const struct oled_range oled_crop_ranges[2] = {
+	{ 0, OLED_CROP_MAX },
+	{ 0, OLED_CROP_MAX },
+};
 
 static ssize_t attr_show_rgb_correction(struct device *dev,
 					struct device_attribute *attr,
@@ -87,17 +158,18 @@ static ssize_t attr_store_rgb_correction(struct device *dev,
 	int v[6];
 	int ret;
 
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v), oled_rgb_ranges);
+	if (ret)
+		return ret;
 	mutex_lock(&oled_lock);
-	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
-	if (!ret) {
-		oled_blank_begin(data);
-		ret = oled_set_rgb_correction(data, v[0], v[1], v[2],
-					      v[3], v[4], v[5]);
-		if (ret)
-			dev_info(dev, "%s Failed to set OLED rgb correction data",
-				 __func__);
-		oled_blank_end(data);
+	oled_blank_begin(data);
+	ret = oled_set_rgb_correction(data, v[0], v[1], v[2], v[3], v[4], v[5]);
+	if (ret) {
+		dev_info(dev, "%s Failed to set OLED rgb correction data",
+			 __func__);
+		ret = ret == -EINVAL ? -EINVAL : -EIO;
 	}
+	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;
 }
@@ -120,16 +192,18 @@ static ssize_t attr_store_screen_offsets(struct device *dev,
 	int v[2];
 	int ret;
 
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v),
+			       oled_offset_ranges);
+	if (ret)
+		return ret;
 	mutex_lock(&oled_lock);
-	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
-	if (!ret) {
-		oled_blank_begin(data);
-		ret = oled_set_offset(data, v[0], v[1]);
-		if (ret)
-			dev_info(dev, "%s Failed to set OLED offset data",
-				 __func__);
-		oled_blank_end(data);
+	oled_blank_begin(data);
+	ret = oled_set_offset(data, v[0], v[1]);
+	if (ret) {
+		dev_info(dev, "%s Failed to set OLED offset data", __func__);
+		ret = -EIO;
 	}
+	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;
 }
@@ -150,18 +224,17 @@ static ssize_t attr_store_screen_crop(struct device *dev,
 	int v[2];
 	int ret;
 
+	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v), oled_crop_ranges);
+	if (ret)
+		return ret;
 	mutex_lock(&oled_lock);
-	ret = oled_parse_tuple(buf, count, v, ARRAY_SIZE(v));
-	if (!ret && (v[0] < 0 || v[1] < 0))
-		ret = -EINVAL;
-	if (!ret) {
-		oled_blank_begin(data);
-		ret = oled_set_screen_crop(data, v[0], v[1]);
-		if (ret)
-			dev_info(dev, "%s Failed to set OLED screen crop",
-				 __func__);
-		oled_blank_end(data);
+	oled_blank_begin(data);
+	ret = oled_set_screen_crop(data, v[0], v[1]);
+	if (ret) {
+		dev_info(dev, "%s Failed to set OLED screen crop", __func__);
+		ret = -EIO;
 	}
+	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;
 }
@@ -180,7 +253,7 @@ static ssize_t attr_show_amp_reduction(struct device *dev,
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	if (ret)
-		return -1;
+		return -EIO;
 	return scnprintf(buf, PAGE_SIZE, "%d\n", value);
 }
 
@@ -189,22 +262,21 @@ static ssize_t attr_store_amp_reduction(struct device *dev,
 					const char *buf, size_t count)
 {
 	struct oled_data *data = to_oled(dev);
-	int value;
+	unsigned int value;
 	int ret = 0;
 
+	/* The register holds 11 bits: a larger number is refused, not cut */
+	if (oled_parse_uint(buf, count, OLED_AMP_REDUCTION_MAX, &value)) {
+		dev_err(dev, "failed to get amplitude reduction number");
+		return -EINVAL;
+	}
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%d\n", &value) != 1) {
-		dev_err(dev, "failed to get amplitude reduction number");
-		ret = -EINVAL;
-	} else {
-		value &= 0x7FF;
-		dev_info(dev, "amp_reduction = %d\n", value);
-		if (oled_write_reg_16(data->client, REG_AMP_REDUCTION, value)) {
-			dev_err(dev, "%s Failed to set OLED AMPL reduction %d\n",
-				__func__, value);
-			ret = -1;
-		}
+	dev_info(dev, "amp_reduction = %d\n", value);
+	if (oled_write_reg_16(data->client, REG_AMP_REDUCTION, value)) {
+		dev_err(dev, "%s Failed to set OLED AMPL reduction %d\n",
+			__func__, value);
+		ret = -EIO;
 	}
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
@@ -261,40 +333,50 @@ static ssize_t oled_show_register(struct device *dev, char *buf, bool wide)
 	oled_blank_begin(data);
 	dev_info(dev, "read: addr = 0x%04x\n", work_reg);
 	if (wide)
-		ret = oled_read_reg_16(data->client, work_reg & 0xFFFF, &value);
+		ret = oled_read_reg_16(data->client, work_reg, &value);
 	else
-		ret = oled_read_reg_8(data->client, work_reg & 0xFFFF, &narrow);
+		ret = oled_read_reg_8(data->client, work_reg, &narrow);
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	if (ret)
-		return -1;
+		return -EIO;
 	if (wide)
 		return scnprintf(buf, PAGE_SIZE, "0x%04x\n", value);
 	return scnprintf(buf, PAGE_SIZE, "0x%02x\n", narrow);
+}
+
+/* "0x" and hexadecimal digits; at most 8 or 16 bits, as the register */
+static int oled_parse_register_value(const char *buf, size_t count, bool wide,
+				     u16 *val)
+{
+	u16 v;
+
+	if (!oled_text_whole(buf, count) || buf[0] != '0' || buf[1] != 'x' ||
+	    kstrtou16(buf, 16, &v) || (!wide && v > 0xFF))
+		return -EINVAL;
+	*val = v;
+	return 0;
 }
 
 static ssize_t oled_store_register(struct device *dev, const char *buf,
 				   size_t count, bool wide, const char *caller)
 {
 	struct oled_data *data = to_oled(dev);
-	unsigned int value;
+	u16 value;
 	int ret = 0;
 	int failed;
 
+	if (oled_parse_register_value(buf, count, wide, &value)) {
+		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
+		return -EINVAL;
+	}
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "0x%x\n", &value) != 1) {
-		dev_err(dev, "failed to get input data - format is 0xXXXX (hex)");
-		ret = -EINVAL;
-		goto out;
-	}
 	dev_info(dev, "write: addr: 0x%04x, data: 0x%04x\n", work_reg, value);
 	if (wide)
-		failed = oled_write_reg_16(data->client, work_reg & 0xFFFF,
-					   value & 0xFFFF);
+		failed = oled_write_reg_16(data->client, work_reg, value);
 	else
-		failed = oled_write_reg_8(data->client, work_reg & 0xFFFF,
-					  value & 0xFF);
+		failed = oled_write_reg_8(data->client, work_reg, value);
 	if (failed && wide)
 		dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%04x\n",
 			caller, work_reg, value);
@@ -302,8 +384,7 @@ static ssize_t oled_store_register(struct device *dev, const char *buf,
 		dev_err(dev, "%s Failed to set write register addr: 0x%04x with data: 0x%02x\n",
 			caller, work_reg, value);
 	if (failed)
-		ret = -1;
-out:
+		ret = -EIO;
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;
@@ -349,11 +430,16 @@ static ssize_t attr_store_video_format(struct device *dev,
 	unsigned int format;
 	int ret = 0;
 
+	if (oled_parse_uint(buf, count, UINT_MAX, &format))
+		return -EINVAL;
+	if (format > OLED_VIDEO_FORMAT_MAX) {
+		dev_info(dev, "%s Failed to set OLED video format %d\n",
+			 __func__, format);
+		return -EINVAL;
+	}
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%u\n", &format) != 1) {
-		ret = -EIO;
-	} else if (oled_set_video_format(data, format)) {
+	if (oled_set_video_format(data, format)) {
 		dev_info(dev, "%s Failed to set OLED video format %d\n",
 			 __func__, format);
 		ret = -EIO;
@@ -394,10 +480,11 @@ static ssize_t attr_store_pattern(struct device *dev,
 	unsigned int on;
 	int ret = 0;
 
+	if (oled_parse_uint(buf, count, UINT_MAX, &on))
+		return -EINVAL;
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%u\n", &on) != 1 ||
-	    oled_set_pattern(data, on ? 1 : 0))
+	if (oled_set_pattern(data, on ? 1 : 0))
 		ret = -EIO;
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
@@ -426,20 +513,24 @@ static ssize_t attr_store_pattern_type(struct device *dev,
 {
 	struct oled_data *data = to_oled(dev);
 	int kind;
-	int ret = 0;
+	int ret;
 
+	if (!oled_text_whole(buf, count) || kstrtoint(buf, 10, &kind)) {
+		dev_err(dev, "failed to get pattern type input -- valid options are 1-color, 2-gray, 3-full white");
+		return -EINVAL;
+	}
+	dev_info(dev, "x = %d\n", kind);
+	if (kind < 1 || kind > 3) {
+		dev_err(dev, "%s Failed to set OLED pattern type %d\n",
+			__func__, kind);
+		return -EINVAL;
+	}
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%d\n", &kind) != 1) {
-		dev_err(dev, "failed to get pattern type input -- valid options are 1-color, 2-gray, 3-full white");
-		ret = -EINVAL;
-	} else {
-		dev_info(dev, "x = %d\n", kind);
-		ret = oled_set_pattern_type(data->client, kind);
-		if (ret)
-			dev_err(dev, "%s Failed to set OLED pattern type %d\n",
-				__func__, kind);
-	}
+	ret = oled_set_pattern_type(data->client, kind);
+	if (ret)
+		dev_err(dev, "%s Failed to set OLED pattern type %d\n",
+			__func__, kind);
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;
@@ -459,10 +550,11 @@ static ssize_t attr_store_display_on(struct device *dev,
 	unsigned int on;
 	int ret = 0;
 
+	if (oled_parse_uint(buf, count, UINT_MAX, &on))
+		return -EINVAL;
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%u\n", &on) != 1 ||
-	    oled_set_display_state(data->client, on ? 1 : 0))
+	if (oled_set_display_state(data->client, on ? 1 : 0))
 		ret = -EIO;
 	else
 		data->display_on = on ? 1 : 0;
@@ -477,7 +569,10 @@ static ssize_t attr_show_luminance(struct device *dev,
 	return scnprintf(buf, PAGE_SIZE, "%u\n", to_oled(dev)->luminance);
 }
 
-/* Both luminance attributes clamp their request as an unsigned number */
+/*
+ * Both luminance attributes take any unsigned 32-bit number and clamp it to
+ * the panel's maximum; a number beyond 32 bits is refused, not wrapped.
+ */
 static ssize_t oled_store_luminance(struct device *dev, const char *buf,
 				    size_t count,
 				    int (*set)(struct i2c_client *, u8))
@@ -486,18 +581,16 @@ static ssize_t oled_store_luminance(struct device *dev, const char *buf,
 	unsigned int lum;
 	int ret = 0;
 
+	if (oled_parse_uint(buf, count, UINT_MAX, &lum))
+		return -EINVAL;
+	if (lum > OLED_MAX_LUMINANCE)
+		lum = OLED_MAX_LUMINANCE;
 	mutex_lock(&oled_lock);
 	oled_blank_begin(data);
-	if (sscanf(buf, "%u\n", &lum) != 1) {
+	if (set(data->client, lum))
 		ret = -EIO;
-	} else {
-		if (lum > OLED_MAX_LUMINANCE)
-			lum = OLED_MAX_LUMINANCE;
-		if (set(data->client, lum))
-			ret = -EIO;
-		else
-			data->luminance = lum;
-	}
+	else
+		data->luminance = lum;
 	oled_blank_end(data);
 	mutex_unlock(&oled_lock);
 	return ret ? ret : count;

@@ -48,14 +48,16 @@ TEST(luminance_is_clamped_unsigned_and_cached)
 	CHECK_STR(show("attr_luminance_with_gamma"), "75\n");
 
 	m = rig_mark(0);
-	CHECK_EQ(rig_store(0, "attr_luminance", "-5"), -EIO);
-	CHECK_EQ(rig_store(0, "attr_luminance", "bright"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_luminance", "-5"), -EINVAL);
+	CHECK_EQ(rig_store(0, "attr_luminance", "bright"), -EINVAL);
+	CHECK_EQ(rig_store(0, "attr_luminance", "12abc"), -EINVAL);
+	CHECK_EQ(rig_store(0, "attr_luminance", "4294967297"), -EINVAL);
 	CHECK_EQ(rig_messages(0, m), 0);
 	CHECK_STR(show("attr_luminance"), "75\n");
 
 	CHECK_EQ(rig_store(0, "attr_luminance", "4294967295\n"), 11);
 	CHECK_EQ(rig_model(0)->luminance, 240);
-	CHECK_EQ(rig_store(0, "attr_luminance", "12abc"), 5);
+	CHECK_EQ(rig_store(0, "attr_luminance", "12\n"), 3);
 	CHECK_EQ(rig_model(0)->luminance, 12);
 
 	rig_model(0)->present = 0;
@@ -123,7 +125,7 @@ TEST(luminance_with_gamma_below_150_dims_through_gamma)
 		CHECK_EQ(rig_model(0)->luminance, 240);
 		CHECK_STR(show("attr_luminance"), "240\n");
 	}
-	CHECK_EQ(rig_store(0, "attr_luminance_with_gamma", "-1"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_luminance_with_gamma", "-1"), -EINVAL);
 }
 
 TEST(gamma_table_follows_the_display_curve)
@@ -151,7 +153,7 @@ TEST(rgb_correction_sends_off_then_on)
 	const u8 *rgb = rig_model(0)->rgb;
 	int cmds[8];
 
-	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,2,3,4,5,6,7"), 13);
+	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,2,3,4,5,6\n"), 12);
 	CHECK_EQ(rig_commands(0, m, cmds, 8), 2);
 	CHECK_EQ(cmds[0], OLED_CMD_RGB_CORRECTION);
 	CHECK_EQ(cmds[1], OLED_CMD_RGB_CORRECTION);
@@ -190,8 +192,10 @@ TEST(rgb_correction_refusals)
 	CHECK_EQ(rig_store(0, "attr_rgb_correction", "128,0,0,0,0,0"), -EINVAL);
 	CHECK_EQ(rig_store(0, "attr_rgb_correction", "0,0,-129,0,0,0"), -EINVAL);
 	CHECK_EQ(rig_store(0, "attr_rgb_correction", "0,0,0,0,512,0"), -EINVAL);
-	CHECK_EQ(kapi_msg_count(KAPI_INFO,
-				"attr_store_rgb_correction Failed to set OLED rgb correction data"), 3);
+	CHECK_EQ(kapi_msg_count(KAPI_WARN,
+				"Value out of range: 128, valid: -128..127\n"), 1);
+	CHECK_EQ(kapi_msg_count(KAPI_WARN,
+				"Value out of range: 512, valid: -511..511\n"), 1);
 	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,2"), -EINVAL);
 	CHECK_EQ(kapi_msg_count(KAPI_WARN,
 				"Invalid number for parsing: got 2, expected: 6\n"), 1);
@@ -202,7 +206,9 @@ TEST(rgb_correction_refusals)
 
 	/* a panel failure keeps the cache */
 	rig_model(0)->never_done = 1;
-	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,1,1,1,1,1"), -1);
+	CHECK_EQ(rig_store(0, "attr_rgb_correction", "1,1,1,1,1,1"), -EIO);
+	CHECK_EQ(kapi_msg_count(KAPI_INFO,
+				"attr_store_rgb_correction Failed to set OLED rgb correction data"), 1);
 	CHECK_STR(show("attr_rgb_correction"), "0,0,0,0,0,0\n");
 	CHECK_EQ(kapi_live_allocs, 0);
 }
@@ -224,15 +230,18 @@ TEST(screen_offsets_encode_sign_and_magnitude)
 	CHECK_EQ(vi[0], 0x01);
 	CHECK_EQ(vi[19], 0xCA);
 
-	/* saturated at 1023, reported with the full magnitude */
-	CHECK_EQ(rig_store(0, "attr_screen_offsets", "2000,-2000"), 10);
+	/* the 10-bit magnitude in full; beyond it the store refuses */
+	CHECK_EQ(rig_store(0, "attr_screen_offsets", "1023,-1023"), 10);
 	CHECK_EQ(vi[15], 0x03);
 	CHECK_EQ(vi[16], 0xFF);
 	CHECK_EQ(vi[17], 0x83);
 	CHECK_EQ(vi[18], 0xFF);
 	CHECK_STR(show("attr_screen_offsets"), "1023,-1023\n");
-	CHECK_EQ(rig_store(0, "attr_screen_offsets", "300,-1024"), 9);
+	CHECK_EQ(rig_store(0, "attr_screen_offsets", "300,-1023"), 9);
 	CHECK_STR(show("attr_screen_offsets"), "300,-1023\n");
+	CHECK_EQ(rig_store(0, "attr_screen_offsets", "2000,-2000"), -EINVAL);
+	/* the encoder still saturates, for the start offsets of the parameter */
+	CHECK_EQ(offset_int_to_u16(2000), 0x03FF);
 	CHECK_EQ(offset_int_to_u16(1023), 0x03FF);
 	CHECK_EQ(offset_int_to_u16(-1), 0x8001);
 	CHECK_EQ(offset_int_to_u16(0), 0);
@@ -241,7 +250,7 @@ TEST(screen_offsets_encode_sign_and_magnitude)
 	CHECK_EQ(kapi_msg_count(KAPI_WARN,
 				"Invalid number for parsing: got 1, expected: 2\n"), 1);
 	rig_model(0)->present = 0;
-	CHECK_EQ(rig_store(0, "attr_screen_offsets", "1,1"), -1);
+	CHECK_EQ(rig_store(0, "attr_screen_offsets", "1,1"), -EIO);
 	CHECK_EQ(kapi_msg_count(KAPI_INFO,
 				"attr_store_screen_offsets Failed to set OLED offset data"), 1);
 	CHECK_STR(show("attr_screen_offsets"), "300,-1023\n");
@@ -288,18 +297,18 @@ TEST(crop_is_written_while_the_display_is_off)
 	CHECK_EQ(kapi_msg_count_part("failed to perform blank"), 0);
 
 	rig_model(0)->never_done = 1;
-	CHECK_EQ(rig_store(0, "attr_screen_crop", "1,1"), -1);
+	CHECK_EQ(rig_store(0, "attr_screen_crop", "1,1"), -EIO);
 	CHECK_EQ(kapi_msg_count(KAPI_INFO,
 				"attr_store_screen_crop Failed to set OLED screen crop"), 1);
 	CHECK_STR(show("attr_screen_crop"), "256,1\n");
 }
 
-TEST(amplitude_reduction_keeps_11_bits)
+TEST(amplitude_reduction_takes_11_bits)
 {
 	unsigned int m = bound();
 	unsigned int w[4];
 
-	CHECK_EQ(rig_store(0, "attr_amp_reduction", "4095"), 4);
+	CHECK_EQ(rig_store(0, "attr_amp_reduction", "2047"), 4);
 	CHECK_EQ(rig_writes(0, m, w, 4), 1);
 	CHECK_EQ(w[0], W16(0x03CC, 0x07FF));
 	CHECK_EQ(kapi_msg_count(KAPI_INFO, "amp_reduction = 2047\n"), 1);
@@ -308,12 +317,14 @@ TEST(amplitude_reduction_keeps_11_bits)
 	CHECK_STR(show("attr_amp_reduction"), "300\n");
 
 	CHECK_EQ(rig_store(0, "attr_amp_reduction", "half"), -EINVAL);
-	CHECK_EQ(kapi_msg_count(KAPI_ERR, "failed to get amplitude reduction number"), 1);
+	CHECK_EQ(rig_store(0, "attr_amp_reduction", "4095"), -EINVAL);
+	CHECK_EQ(kapi_msg_count(KAPI_ERR, "failed to get amplitude reduction number"), 2);
+	CHECK_STR(show("attr_amp_reduction"), "300\n");
 	rig_model(0)->present = 0;
-	CHECK_EQ(rig_store(0, "attr_amp_reduction", "-1"), -1);
+	CHECK_EQ(rig_store(0, "attr_amp_reduction", "5"), -EIO);
 	CHECK_EQ(kapi_msg_count(KAPI_ERR,
-				"attr_store_amp_reduction Failed to set OLED AMPL reduction 2047\n"), 1);
-	CHECK_EQ(rig_show(0, "attr_amp_reduction", out), -1);
+				"attr_store_amp_reduction Failed to set OLED AMPL reduction 5\n"), 1);
+	CHECK_EQ(rig_show(0, "attr_amp_reduction", out), -EIO);
 }
 
 TEST(raw_register_access_through_work_reg)
@@ -321,18 +332,19 @@ TEST(raw_register_access_through_work_reg)
 	struct uoled_panel *p = rig_model(0);
 
 	bound();
-	kapi_param_set("work_reg", 0x10123);
+	CHECK_EQ(kapi_param_write("work_reg", "0x0123"), 0);
 	CHECK_EQ(rig_store(0, "attr_register_8", "12"), -EINVAL);
 	CHECK_EQ(rig_store(0, "attr_register_8", "0X12"), -EINVAL);
+	CHECK_EQ(rig_store(0, "attr_register_8", "0x1a2"), -EINVAL);
 	CHECK_EQ(kapi_msg_count(KAPI_ERR,
-				"failed to get input data - format is 0xXXXX (hex)"), 2);
-	CHECK_EQ(rig_store(0, "attr_register_8", "0x1a2\n"), 6);
+				"failed to get input data - format is 0xXXXX (hex)"), 3);
+	CHECK_EQ(rig_store(0, "attr_register_8", "0xa2\n"), 5);
 	CHECK_EQ(p->regs[0x0123], 0xA2);
 	CHECK_EQ(kapi_msg_count(KAPI_INFO,
-				"write: addr: 0x10123, data: 0x01a2\n"), 1);
+				"write: addr: 0x0123, data: 0x00a2\n"), 1);
 	CHECK_EQ(rig_show(0, "attr_register_8", out), 5);
 	CHECK_STR(out, "0xa2\n");
-	CHECK_EQ(kapi_msg_count(KAPI_INFO, "read: addr = 0x10123\n"), 1);
+	CHECK_EQ(kapi_msg_count(KAPI_INFO, "read: addr = 0x0123\n"), 1);
 
 	CHECK_EQ(rig_store(0, "attr_register_16", "0xBEEF"), 6);
 	CHECK_EQ(p->regs[0x0123], 0xBE);
@@ -341,14 +353,14 @@ TEST(raw_register_access_through_work_reg)
 	CHECK_STR(out, "0xbeef\n");
 
 	p->present = 0;
-	CHECK_EQ(rig_store(0, "attr_register_8", "0x01"), -1);
+	CHECK_EQ(rig_store(0, "attr_register_8", "0x01"), -EIO);
 	CHECK_EQ(kapi_msg_count(KAPI_ERR,
-				"attr_store_register_8 Failed to set write register addr: 0x10123 with data: 0x01\n"), 1);
-	CHECK_EQ(rig_store(0, "attr_register_16", "0x0102"), -1);
+				"attr_store_register_8 Failed to set write register addr: 0x0123 with data: 0x01\n"), 1);
+	CHECK_EQ(rig_store(0, "attr_register_16", "0x0102"), -EIO);
 	CHECK_EQ(kapi_msg_count(KAPI_ERR,
-				"attr_store_register_16 Failed to set write register addr: 0x10123 with data: 0x0102\n"), 1);
-	CHECK_EQ(rig_show(0, "attr_register_8", out), -1);
-	CHECK_EQ(rig_show(0, "attr_register_16", out), -1);
+				"attr_store_register_16 Failed to set write register addr: 0x0123 with data: 0x0102\n"), 1);
+	CHECK_EQ(rig_show(0, "attr_register_8", out), -EIO);
+	CHECK_EQ(rig_show(0, "attr_register_16", out), -EIO);
 }
 
 TEST(video_format_store_sends_the_block_but_shows_the_display_driver)
@@ -362,10 +374,10 @@ TEST(video_format_store_sends_the_block_but_shows_the_display_driver)
 	CHECK_STR(show("attr_video_format"), "2\n");
 
 	m = rig_mark(0);
-	CHECK_EQ(rig_store(0, "attr_video_format", "3"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_video_format", "3"), -EINVAL);
 	CHECK_EQ(kapi_msg_count(KAPI_INFO,
 				"attr_store_video_format Failed to set OLED video format 3\n"), 1);
-	CHECK_EQ(rig_store(0, "attr_video_format", "pal"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_video_format", "pal"), -EINVAL);
 	CHECK_EQ(rig_messages(0, m), 0);
 	rig_model(0)->present = 0;
 	CHECK_EQ(rig_store(0, "attr_video_format", "0"), -EIO);
@@ -447,7 +459,7 @@ TEST(pattern_switch_and_kind)
 	CHECK_STR(show("attr_pattern"), "1\n");
 	CHECK_EQ(rig_store(0, "attr_pattern", "0"), 1);
 	CHECK_EQ(p->video_input[1], 0x00);
-	CHECK_EQ(rig_store(0, "attr_pattern", "on"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_pattern", "on"), -EINVAL);
 	/* the switch is recorded even when the panel fails */
 	p->never_done = 1;
 	CHECK_EQ(rig_store(0, "attr_pattern", "1"), -EIO);
@@ -495,7 +507,7 @@ TEST(display_on_follows_the_panel)
 	CHECK_EQ(rig_store(0, "attr_display_on", "9"), 1);
 	CHECK_EQ(rig_model(0)->display_on, 1);
 	CHECK_STR(show("attr_display_on"), "1\n");
-	CHECK_EQ(rig_store(0, "attr_display_on", "-1"), -EIO);
+	CHECK_EQ(rig_store(0, "attr_display_on", "-1"), -EINVAL);
 	rig_model(0)->present = 0;
 	CHECK_EQ(rig_store(0, "attr_display_on", "0"), -EIO);
 	CHECK_STR(show("attr_display_on"), "1\n");
@@ -513,10 +525,10 @@ TEST(blanking_through_the_blank_line)
 	CHECK_STR(kapi_trace, "gpio40=1 i2c gpio40=0");
 	CHECK(kapi_clock_us >= 50000);
 
-	/* a bad text still blanks and unblanks */
+	/* a bad text is refused before the picture is hidden */
 	kapi_trace_clear();
-	CHECK_EQ(rig_store(0, "attr_luminance", "x"), -EIO);
-	CHECK_STR(kapi_trace, "gpio40=1 gpio40=0");
+	CHECK_EQ(rig_store(0, "attr_luminance", "x"), -EINVAL);
+	CHECK_STR(kapi_trace, "");
 
 	/* cached shows touch nothing */
 	kapi_trace_clear();
@@ -583,6 +595,52 @@ TEST(blanking_disabled_touches_nothing)
 	CHECK_EQ(kapi_gpios[40].level, 0);
 }
 
+/* The kapi's kstrto* must refuse and accept what the kernel's do */
+TEST(kapi_kstrto_follows_the_kernel)
+{
+	static const struct {
+		char type;	/* u: kstrtouint, i: kstrtoint, h: u16, b: u8 */
+		const char *s;
+		unsigned int base;
+		int ret;
+		long long val;
+	} t[] = {
+		{ 'u', "4294967295", 10, 0, UINT_MAX }, { 'u', "+7\n", 10, 0, 7 },
+		{ 'u', "4294967296", 10, -ERANGE }, { 'u', "-0", 10, -EINVAL },
+		{ 'u', "18446744073709551617", 10, -ERANGE },
+		{ 'u', "7\n\n", 10, -EINVAL }, { 'u', " 7", 10, -EINVAL },
+		{ 'u', "7 ", 10, -EINVAL }, { 'u', "\n", 10, -EINVAL },
+		{ 'u', "010", 10, 0, 10 }, { 'u', "010", 0, 0, 8 },
+		{ 'u', "0x1F", 0, 0, 31 }, { 'u', "0x1f", 10, -EINVAL },
+		{ 'u', "08", 0, -EINVAL }, { 'i', "-2147483648", 10, 0, INT_MIN },
+		{ 'i', "2147483648", 10, -ERANGE }, { 'i', "-+1", 10, -EINVAL },
+		{ 'i', "-2147483649", 10, -ERANGE }, { 'i', "--1", 10, -EINVAL },
+		{ 'h', "0xffff", 16, 0, 0xFFFF }, { 'h', "fFfF", 16, 0, 0xFFFF },
+		{ 'h', "0x10000", 16, -ERANGE }, { 'h', "0x", 16, -EINVAL },
+		{ 'h', "0x0x1", 16, -EINVAL }, { 'b', "255", 10, 0, 255 },
+		{ 'b', "256", 10, -ERANGE },
+	};
+	unsigned int i;
+
+	for (i = 0; i < ARRAY_SIZE(t); i++) {
+		unsigned int u = 0;
+		int v = 0, ret;
+		u16 h = 0;
+		u8 b = 0;
+
+		if (t[i].type == 'u')
+			ret = kstrtouint(t[i].s, t[i].base, &u), v = u;
+		else if (t[i].type == 'i')
+			ret = kstrtoint(t[i].s, t[i].base, &v);
+		else if (t[i].type == 'h')
+			ret = kstrtou16(t[i].s, t[i].base, &h), v = h;
+		else
+			ret = kstrtou8(t[i].s, t[i].base, &b), v = b;
+		if (ret != t[i].ret || v != (int)t[i].val)
+			ktest_fail("kstrto", i, t[i].s);
+	}
+}
+
 /* A display with a blank and a power line: any blanking shows in the trace */
 static void bound_with_lines(void)
 {
@@ -592,6 +650,76 @@ static void bound_with_lines(void)
 	if (rig_load() || rig_probe(0))
 		ktest_fail(__FILE__, __LINE__, "probe");
 	kapi_msgs_clear();
+}
+
+struct attr_text {
+	const char *attr;
+	const char *text;
+};
+
+TEST(refused_texts_leave_the_panel_alone)
+{
+	static const struct attr_text bad[] = {
+		{ "attr_luminance", "4294967297" }, { "attr_luminance", "-1" },
+		{ "attr_luminance", "5x" }, { "attr_luminance", "5\n\n" },
+		{ "attr_luminance", " 5" }, { "attr_luminance", "" },
+		{ "attr_luminance", "0x10" },
+		{ "attr_luminance_with_gamma", "18446744073709551617" },
+		{ "attr_amp_reduction", "-1" }, { "attr_amp_reduction", "2048" },
+		{ "attr_rgb_correction", "1,2,3,4,5,6,7" },
+		{ "attr_rgb_correction", "1,2,3,4,5,6x" },
+		{ "attr_rgb_correction", "1,,3,4,5,6" },
+		{ "attr_rgb_correction", "1\n,2,3,4,5,6" },
+		{ "attr_rgb_correction", "0,0,0,-512,0,0" },
+		{ "attr_rgb_correction", "4294967297,0,0,0,0,0" },
+		{ "attr_screen_offsets", "1024,0" },
+		{ "attr_screen_offsets", "0,-1024" },
+		{ "attr_screen_offsets", "3,4,5" }, { "attr_screen_offsets", "3;4" },
+		{ "attr_screen_crop", "65536,0" }, { "attr_screen_crop", "0,-1" },
+		{ "attr_screen_crop", "1,2\n\n" },
+		{ "attr_register_8", "0x100" }, { "attr_register_8", "0x" },
+		{ "attr_register_8", "0x0x12" }, { "attr_register_8", "0x12 " },
+		{ "attr_register_16", "0x10000" }, { "attr_register_16", "-0x1" },
+		{ "attr_video_format", "3" }, { "attr_video_format", "-0" },
+		{ "attr_pattern", "4294967296" }, { "attr_pattern", "on" },
+		{ "attr_pattern_type", "0" }, { "attr_pattern_type", "2147483651" },
+		{ "attr_display_on", "1 1" }, { "attr_pon", "-1" },
+		{ "attr_pon", "1O" },
+	};
+	unsigned int i, m;
+
+	bound_with_lines();
+	for (i = 0; i < ARRAY_SIZE(bad); i++) {
+		m = rig_mark(0);
+		kapi_trace_clear();
+		if (rig_store(0, bad[i].attr, bad[i].text) != -EINVAL ||
+		    kapi_trace[0] || rig_messages(0, m))
+			ktest_fail(bad[i].attr, i, bad[i].text);
+	}
+	/* a zero byte hides the rest of the text: refused as well */
+	CHECK_EQ(kapi_attr_store_len(rig_dev(0), "attr_luminance", "5\0" "9", 3),
+		 -EINVAL);
+	CHECK_EQ(kapi_attr_store_len(rig_dev(0), "attr_screen_offsets",
+				     "1,2\0" "7", 5), -EINVAL);
+	CHECK_STR(kapi_trace, "");
+	CHECK_EQ(kapi_live_allocs, 0);
+	CHECK_STR(show("attr_luminance"), "200\n");
+}
+
+TEST(range_limits_are_accepted)
+{
+	static const struct attr_text good[] = {
+		{ "attr_screen_crop", "65535,0\n" }, { "attr_register_8", "0xff\n" },
+		{ "attr_register_16", "0xFFFF" }, { "attr_video_format", "2\n" },
+		{ "attr_pattern_type", "3\n" }, { "attr_pon", "1\n" },
+	};
+	unsigned int i;
+
+	bound_with_lines();
+	for (i = 0; i < ARRAY_SIZE(good); i++)
+		if (rig_store(0, good[i].attr, good[i].text) !=
+		    (ssize_t)strlen(good[i].text))
+			ktest_fail(good[i].attr, i, good[i].text);
 }
 
 TEST(writable_parameters_are_bounded)
