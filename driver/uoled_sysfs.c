@@ -5,7 +5,9 @@
  * Plain text in and out, one value or one comma-separated tuple per file.
  * Operations that touch the panel hold oled_lock for their whole duration
  * and, when blanking is enabled, hide the picture around the panel access.
- * Shows of cached values read the record without the lock.
+ * Shows of cached values read the record without the lock.  Shows that
+ * blank and talk to the panel are for root only (0400, 0600 when writable):
+ * a loop of reads by anyone else would make the eyepiece flicker.
  */
 #include <linux/device.h>
 #include <linux/errno.h>
@@ -642,19 +644,19 @@ struct device_attribute uoledmod_sysfs_attrs[OLED_ATTR_COUNT] = {
 		  attr_store_screen_offsets),
 	OLED_ATTR(attr_screen_crop, 0644, attr_show_screen_crop,
 		  attr_store_screen_crop),
-	OLED_ATTR(attr_amp_reduction, 0644, attr_show_amp_reduction,
+	OLED_ATTR(attr_amp_reduction, 0600, attr_show_amp_reduction,
 		  attr_store_amp_reduction),
-	OLED_ATTR(attr_type, 0444, attr_show_type, NULL),
-	OLED_ATTR(attr_sn, 0444, attr_show_sn, NULL),
-	OLED_ATTR(attr_register_8, 0644, attr_show_register_8,
+	OLED_ATTR(attr_type, 0400, attr_show_type, NULL),
+	OLED_ATTR(attr_sn, 0400, attr_show_sn, NULL),
+	OLED_ATTR(attr_register_8, 0600, attr_show_register_8,
 		  attr_store_register_8),
-	OLED_ATTR(attr_register_16, 0644, attr_show_register_16,
+	OLED_ATTR(attr_register_16, 0600, attr_show_register_16,
 		  attr_store_register_16),
 	OLED_ATTR(attr_video_format, 0644, attr_show_video_format,
 		  attr_store_video_format),
-	OLED_ATTR(attr_temperature, 0444, attr_show_temperature, NULL),
+	OLED_ATTR(attr_temperature, 0400, attr_show_temperature, NULL),
 	OLED_ATTR(attr_pattern, 0644, attr_show_pattern, attr_store_pattern),
-	OLED_ATTR(attr_pattern_type, 0644, attr_show_pattern_type,
+	OLED_ATTR(attr_pattern_type, 0600, attr_show_pattern_type,
 		  attr_store_pattern_type),
 	OLED_ATTR(attr_pon, 0644, attr_show_power_on, attr_store_power_on),
 	OLED_ATTR(attr_display_on, 0644, attr_show_display_on,
@@ -663,7 +665,7 @@ struct device_attribute uoledmod_sysfs_attrs[OLED_ATTR_COUNT] = {
 		  attr_store_luminance),
 	OLED_ATTR(attr_luminance_with_gamma, 0644, attr_show_luminance,
 		  attr_store_luminance_with_gamma),
-	OLED_ATTR(attr_fw_versions, 0444, attr_show_fw_versions, NULL),
+	OLED_ATTR(attr_fw_versions, 0400, attr_show_fw_versions, NULL),
 };
 
 /* "attr_pon" only exists for a display with a power line */
