@@ -5,7 +5,7 @@
 # the display driver changes its format, unloads during those changes and
 # powers off.  The host side passes only on the pass line.
 
-/bin/busybox mkdir -p /proc /sys /dev /tmp
+/bin/busybox mkdir -p /proc /sys /dev /tmp /etc
 /bin/busybox --install -s /bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
@@ -108,6 +108,13 @@ refused() {
 	echo "uoled-qemu: ok: $1"
 }
 
+# a reader that is not root, for the root-only attributes
+echo 'nobody:x:65534:65534:nobody:/:/bin/sh' > /etc/passwd
+echo 'nogroup:x:65534:' > /etc/group
+as_nobody() {
+	su -s /bin/sh nobody -c "$1"
+}
+
 insmod $MODS/oled_vm_host.ko || fail "oled_vm_host.ko does not load"
 insmod $MODS/uoled_fakebus.ko || fail "uoled_fakebus.ko does not load"
 insmod $MODS/uoledmod.ko || fail "uoledmod.ko does not load"
@@ -125,6 +132,7 @@ echo 300 > $D/attr_luminance || fail "luminance 300 refused"
 check "luminance clamped" "$(cat $D/attr_luminance)" 240
 check "panel luminance clamped" "$(cat $PANEL/luminance)" 240
 refused "negative luminance" $D/attr_luminance -5
+refused "overflowing luminance" $D/attr_luminance 4294967297
 check "luminance kept" "$(cat $D/attr_luminance)" 240
 
 echo 3,4 > $D/attr_screen_offsets || fail "offsets refused"
@@ -135,6 +143,10 @@ check "firmware text" "$(cat $D/attr_fw_versions)" "$(printf 'Firmware major rel
 check "model" "$(cat $D/attr_type)" MDP03CCFCH4
 check "serial" "$(cat $D/attr_sn)" MV23A0417-00001234
 check "temperature" "$(cat $D/attr_temperature)" 41
+check "reader not root" "$(as_nobody 'id -u')" 65534
+as_nobody "cat $D/attr_type" && fail "attr_type read by a user other than root"
+echo "uoled-qemu: ok: attr_type refused to a user other than root"
+check "cached value readable by anyone" "$(as_nobody "cat $D/attr_luminance")" 240
 
 refused "pattern type 4" $D/attr_pattern_type 4
 echo 2 > $D/attr_pattern_type || fail "pattern type 2 refused"
@@ -155,6 +167,8 @@ check "format shown" "$(cat $D/attr_video_format)" 2
 printf 75 > $D/attr_luminance || fail "daemon luminance refused"
 check "daemon luminance on the panel" "$(cat $PANEL/luminance)" 75
 check "daemon luminance read back" "$(cat $D/attr_luminance)" 75
+
+refused "blank delay over a second" /sys/module/uoledmod/parameters/blank_delay_ms 1001
 
 # Two writers and the display driver's mode changes at once, blanked through
 # the framebuffer whose blank operation calls the hook as well.  A lock-order
