@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Boot test of uoledmod in a real kernel: builds the module, oled_vm_host and
-# the fake bus against the pinned Debian headers, packs them with busybox and
-# init.sh into an initramfs, boots the pinned Debian kernel under qemu and
-# passes only when init.sh reports success and the console shows no Oops,
-# BUG, WARNING, hung task or lock-order report.
+# Boot test of uoledmod in a real kernel: builds the module, oled_vm_host, the
+# fake bus and the HDMI cable node against the pinned Debian headers, packs
+# them with busybox and init.sh into an initramfs, boots the pinned Debian
+# kernel under qemu and passes only when init.sh reports success and the
+# console shows no Oops, BUG, WARNING, hung task or lock-order report.
 #
 #   boot-test.sh DRIVER_SOURCE_DIR WORK_DIR
 set -euo pipefail
@@ -29,7 +29,7 @@ make -s -C "$headers" M="$work/stage" UOLED_HOST_VM=1 UOLED_FAKEBUS=1 \
     KCFLAGS=-Werror modules >"$work/build.log" 2>&1 || {
     cat "$work/build.log"; echo "module build failed" >&2; exit 1; }
 
-cp "$work/stage"/{uoledmod,oled_vm_host,uoled_fakebus}.ko "$work/root/lib/modules/"
+cp "$work/stage"/{uoledmod,oled_vm_host,uoled_fakebus,fake_hdmi}.ko "$work/root/lib/modules/"
 cp /bin/busybox "$work/root/bin/busybox"
 cp "$src/qemu/init.sh" "$work/root/init"
 chmod +x "$work/root/init"

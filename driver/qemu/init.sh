@@ -2,8 +2,9 @@
 # /init of the boot test's initramfs: loads oled_vm_host, the fake bus and
 # uoledmod, binds the panel at 0-0024, drives its attributes through sysfs
 # as the daemon and an operator would, then from two processes at once while
-# the display driver changes its format, unloads during those changes and
-# powers off.  The host side passes only on the pass line.
+# the display driver changes its format, unloads during those changes, plugs
+# and pulls the HDMI cable of fake_hdmi and powers off.  The host side passes
+# only on the pass line.
 
 /bin/busybox mkdir -p /proc /sys /dev /tmp /etc
 /bin/busybox --install -s /bin
@@ -203,5 +204,26 @@ echo 1 > $VM/video_format || fail "format change after unload"
 check "hook withdrawn at unload" "$(cat $VM/hook_result)" 1
 rmmod uoled_fakebus || fail "uoled_fakebus does not unload"
 rmmod oled_vm_host || fail "oled_vm_host does not unload"
+
+# The HDMI cable node of emulated boards: the file is there while plugged.
+HDMI=/sys/devices/soc0/soc/20e0000.hdmi_video
+PLUGGED=/sys/module/fake_hdmi/parameters/plugged
+cable() {
+	if [ -e $HDMI/cable_state ]; then cat $HDMI/cable_state; else echo none; fi
+}
+insmod $MODS/fake_hdmi.ko || fail "fake_hdmi.ko does not load"
+[ -d $HDMI ] || fail "no $HDMI"
+check "no cable at load" "$(cable)" none
+echo 1 > $PLUGGED
+check "cable plugged" "$(cable)" plugin
+refused "cable state junk" $PLUGGED 2
+check "junk leaves the cable" "$(cable)" plugin
+echo 0 > $PLUGGED
+check "cable pulled" "$(cable)" none
+rmmod fake_hdmi || fail "fake_hdmi does not unload"
+[ -e /sys/devices/soc0 ] && fail "soc0 left after unload"
+insmod $MODS/fake_hdmi.ko plugged=1 || fail "fake_hdmi.ko plugged=1 does not load"
+check "plugged from load" "$(cable)" plugin
+rmmod fake_hdmi || fail "fake_hdmi does not unload while plugged"
 
 finish "uoled-qemu: all checks passed"
