@@ -1,9 +1,10 @@
-# Sourced by scripts/host-run: a JACK server with the dummy back end, which the ALSA
-# configuration of the host platform (platform/alsa/asound.conf) captures "hw:0,0" from.
-# Each sysroot has its own server, so host platforms running side by side (parallel tests)
-# do not share or stop each other's audio clock. Started only when that server is not
-# running; stopped at exit by host-run when started here, and with it when it is killed.
-# JACK allows eight servers at once, so one that cannot start is an error, with its reason.
+# Sourced by host-run's keeper (scripts/host-run): a JACK server with the dummy back end, which
+# the ALSA configuration of the host platform (platform/alsa/asound.conf) captures "hw:0,0"
+# from. Each sysroot has its own server, so host platforms running side by side (parallel
+# tests) do not share or stop each other's audio clock. Started only when that server is not
+# running; kept by the keeper when started here, and stopped with it when it is killed (JACK
+# leaves the keeper's session, not its parent-death signal). JACK allows eight servers at once,
+# so one that cannot start is an error, with its reason.
 if command -v jackd >/dev/null && command -v jack_wait >/dev/null; then
     JACK_DEFAULT_SERVER="mrvdc-$(printf '%s' "$MRVDC_SYSROOT" | cksum | cut -d' ' -f1)"
     # Clients never start a server of their own behind our back.

@@ -1,7 +1,8 @@
-# Sourced by scripts/host-run: a private X server (Xvfb) for the overlay element, which renders
-# the QML overlay with OpenGL through X (Qt's offscreen platform draws nothing). Its display is
-# given in MRVDC_OVERLAY_DISPLAY, so that DISPLAY stays the user's: the eyepiece window opens on
-# the desktop when there is one. Stopped with host-run, also when host-run is killed.
+# Sourced by host-run's keeper (scripts/host-run): a private X server (Xvfb) for the overlay
+# element, which renders the QML overlay with OpenGL through X (Qt's offscreen platform draws
+# nothing). Its display is given in MRVDC_OVERLAY_DISPLAY, so that DISPLAY stays the user's: the
+# eyepiece window opens on the desktop when there is one. Kept by the keeper, and stopped with
+# it also when it is killed.
 if [ -z "${MRVDC_OVERLAY_DISPLAY:-}" ] && command -v Xvfb >/dev/null; then
     stop_orphaned_servers '^Xvfb -displayfd'
     xvfb_display="$MRVDC_SYSROOT/run/xvfb.display"

@@ -1,11 +1,15 @@
-"""The host platform's servers never outlive it: a host-run killed outright takes its JACK and
-Redis servers with it, a server orphaned earlier is stopped by the next host-run, and a JACK
-server that cannot start is an error that says why."""
+"""The host platform's servers run for as long as what host-run started and never longer: a
+host-run killed outright with its process group takes its JACK and Redis servers with it, one
+killed alone leaves them to its command until that ends, a process that a command leaves behind
+(a daemon) keeps them after host-run has returned, also for a host-run that uses them
+meanwhile; a server orphaned earlier is stopped by the next host-run, and a JACK server that
+cannot start is an error that says why."""
 import os
 import shutil
 import signal
 import subprocess
 import tempfile
+import time
 import unittest
 
 from harness import REPO, wait_for
@@ -21,8 +25,9 @@ def alive(pid):
         return False
 
 
-def servers_of(sysroot):
-    """PIDs of the redis-server and jackd processes working in `sysroot`."""
+def servers_of(sysroot, names=("redis-server", "jackd")):
+    """PIDs of the processes named `names` (by default the redis-server and jackd) working in
+    `sysroot`."""
     found = []
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
@@ -31,9 +36,22 @@ def servers_of(sysroot):
                 name = comm.read().strip()
         except OSError:
             continue
-        if name in ("redis-server", "jackd") and cwd.startswith(sysroot):
+        if name in names and cwd.startswith(sysroot):
             found.append(int(pid))
     return found
+
+
+def child_named(parent, name):
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open(f"/proc/{pid}/stat") as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open(f"/proc/{pid}/comm") as comm:
+                if int(fields[1]) == parent and comm.read().strip() == name:
+                    return int(pid)
+        except (OSError, IndexError):
+            continue
+    return None
 
 
 class HostRunServers(unittest.TestCase):
@@ -41,31 +59,65 @@ class HostRunServers(unittest.TestCase):
         self.sysroot = tempfile.mkdtemp(prefix="mrvdc-hostrun-")
         self.env = dict(os.environ, MRVDC_SYSROOT=self.sysroot)
         self.procs = []
+        self.pids = []  # processes a killed host-run left behind
 
     def tearDown(self):
         for proc in self.procs:
             if proc.poll() is None:
-                proc.kill()
+                os.killpg(proc.pid, signal.SIGKILL)
             proc.wait()
-        for pid in servers_of(self.sysroot):
-            os.kill(pid, signal.SIGKILL)
+            if proc.stderr:
+                proc.stderr.close()
+        for pid in self.pids + servers_of(self.sysroot):
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
         shutil.rmtree(self.sysroot, ignore_errors=True)
 
     def host_run(self, *command, env=None):
         proc = subprocess.Popen([HOST_RUN, *command], env=env or self.env,
-                                stderr=subprocess.PIPE, text=True)
+                                stderr=subprocess.PIPE, text=True, start_new_session=True)
         self.procs.append(proc)
         return proc
 
-    def test_servers_die_with_a_killed_host_run(self):
-        proc = self.host_run("sleep", "60")
-        servers = wait_for(lambda: len(servers_of(self.sysroot)) == 2 and servers_of(self.sysroot),
-                           timeout=20)
-        self.assertTrue(servers, "host-run did not start Redis and JACK")
-        proc.kill()
-        proc.wait()
-        self.assertTrue(wait_for(lambda: not any(map(alive, servers)), timeout=10),
-                        "a server outlived its host-run")
+    def servers_gone(self, servers):
+        return wait_for(lambda: not any(map(alive, servers)), timeout=10)
+
+    def test_a_killed_host_run_leaves_its_servers_to_its_command_only(self):
+        for whole_group in (True, False):
+            with self.subTest(whole_group=whole_group):
+                proc = self.host_run("sleep", "60")
+                command = wait_for(lambda: child_named(proc.pid, "sleep"), timeout=30)
+                self.assertTrue(command, "host-run did not run its command")
+                self.pids.append(command)
+                servers = servers_of(self.sysroot)
+                self.assertEqual(len(servers), 2, "host-run did not start Redis and JACK")
+                if whole_group:
+                    os.killpg(proc.pid, signal.SIGKILL)
+                else:
+                    proc.kill()
+                    time.sleep(2)
+                    self.assertTrue(all(map(alive, servers)),
+                                    "the servers ended before the command of their host-run")
+                    os.kill(command, signal.SIGKILL)
+                proc.wait()
+                self.assertTrue(self.servers_gone(servers), "a server outlived its host-run")
+
+    def test_what_a_command_leaves_running_keeps_the_servers(self):
+        first = self.host_run("sh", "-c", "setsid sleep 3 >/dev/null 2>&1 &")
+        _, errors = first.communicate(timeout=30)
+        self.assertEqual(first.returncode, 0, errors)
+        servers = servers_of(self.sysroot)
+        self.assertEqual(len(servers), 2, "the servers did not stay for the process left behind")
+        # A second host-run of the sysroot uses them, and they stay for it when the first's
+        # process has ended.
+        second = self.host_run("sleep", "6")
+        time.sleep(4)
+        self.assertTrue(all(map(alive, servers)), "the servers ended under a host-run using them")
+        _, errors = second.communicate(timeout=30)
+        self.assertEqual(second.returncode, 0, errors)
+        self.assertTrue(self.servers_gone(servers), "a server outlived what used it")
 
     def test_server_of_a_removed_sysroot_is_stopped_by_the_next_host_run(self):
         gone = tempfile.mkdtemp(prefix="mrvdc-gone-")

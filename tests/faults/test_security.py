@@ -173,5 +173,61 @@ class UnderServiceManager(unittest.TestCase):
         self.assertRegex(lines[-1], r"^<6>.*\[INFO\]: Goodbye$")
 
 
+class DaemonisedInTheHostPlatform(unittest.TestCase):
+    """`scripts/host-run mrvdc -d` returns at once, and the daemon keeps the servers host-run
+    started for as long as it runs; their X server killed under it, or none to be reached, is an
+    error of the overlay's pipeline, which the daemon outlives."""
+
+    def test_keeps_its_servers_and_outlives_their_x_server(self):
+        import time
+        from test_host_run import HOST_RUN, alive, servers_of
+        sysroot = Sysroot()
+        self.addCleanup(sysroot.cleanup)
+        pid_file, log_file = sysroot.path("/run/mrvdc.pid"), sysroot.path("/var/log/mrvdc.log")
+        socket_path = sysroot.path("/run/mrvdc.socket")
+        # Its own X server, and the Qt overlay.
+        env = {name: value for name, value in os.environ.items()
+               if name not in ("MRVDC_OVERLAY_DISPLAY", "MRVDC_OVERLAY")}
+        env["MRVDC_SYSROOT"] = sysroot.root
+        result = subprocess.run([HOST_RUN, "mrvdc", "-d", "-p", pid_file, "-c", sysroot.conf,
+                                 "-l", log_file], env=env, capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(wait_for(lambda: os.path.exists(pid_file) and answers(socket_path),
+                                 timeout=30), "the daemon did not serve its socket")
+        pid = int(read(pid_file))
+        servers = servers_of(sysroot.root, ("redis-server", "jackd", "Xvfb"))
+        for server in [pid] + servers:
+            self.addCleanup(lambda pid=server: alive(pid) and os.kill(pid, signal.SIGKILL))
+        self.assertEqual(len(servers), 3, "Redis, JACK and the X server did not stay")
+        for _ in range(4):
+            time.sleep(1)
+            self.assertTrue(answers(socket_path))
+            self.assertTrue(all(map(alive, servers)), "a server ended under the daemon")
+
+        [x_server] = servers_of(sysroot.root, ("Xvfb",))
+        os.kill(x_server, signal.SIGKILL)
+        error = "overlay-plugin: The overlay cannot render"
+        wait_for(lambda: not alive(pid) or error in read(log_file), timeout=20)
+        self.assertTrue(alive(pid), "the daemon went with its X server")
+        self.assertIn(error, read(log_file))
+        for _ in range(3):
+            time.sleep(1)
+            self.assertTrue(answers(socket_path), "the daemon went with its X server")
+
+        os.kill(pid, signal.SIGTERM)
+        self.assertTrue(wait_for(lambda: not alive(pid), timeout=60), "the daemon did not stop")
+        self.assertFalse(os.path.exists(pid_file))  # an orderly stop, not a crash
+        self.assertIn("[INFO]: stopping daemon ...", read(log_file))
+        self.assertTrue(wait_for(lambda: not any(map(alive, servers)), timeout=10),
+                        "a server outlived the daemon")
+
+    def test_serves_without_an_x_server_for_its_overlay(self):
+        from harness import Daemon
+        with Daemon(env={"MRVDC_OVERLAY_DISPLAY": ":99999"}) as d:
+            self.assertTrue(wait_for(lambda: "cannot open the X display" in d.log(), timeout=20),
+                            d.log()[-3000:])
+            self.assertTrue(answers(d.socket_path), "the daemon went without an X server")
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -239,7 +239,11 @@ QmlScene::QmlScene(const std::string &document, Listener listener) {
 }
 
 QmlScene::~QmlScene() {
-    gui_thread::run([this] { renderer_.reset(); });
+    if (!gui_thread::run([this] { renderer_.reset(); })) {
+        // The GUI thread is lost: the renderer's Qt objects stay with it, untouched. Released
+        // here they would be used from a thread that is not theirs, on a dead X connection.
+        static_cast<void>(renderer_.release());
+    }
 }
 
 void QmlScene::set_attribute(const std::string &text) {

@@ -19,7 +19,7 @@ public:
 
     // Loads `document` on the GUI thread; returns without waiting for it.
     QmlScene(const std::string &document, Listener listener);
-    // Waits until the GUI thread has let go of the scene: no listener call follows.
+    // Waits until the GUI thread has let go of the scene, or is lost: no listener call follows.
     ~QmlScene();
     QmlScene(const QmlScene &) = delete;
     QmlScene &operator=(const QmlScene &) = delete;

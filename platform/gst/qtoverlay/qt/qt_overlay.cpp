@@ -3,7 +3,9 @@
 // the document's named objects; the scene is rendered on the GUI thread only when it changes,
 // and frames keep the last rendered overlay until the next one is ready, so a slow render never
 // holds up the stream. "disable" passes the picture through untouched. Every attribute text is
-// also recorded in $MRVDC_SYSROOT/var/log/overlay.log.
+// also recorded in $MRVDC_SYSROOT/var/log/overlay.log. A display Qt cannot reach at the start,
+// or loses while the overlay renders, is an error of the element (its pipeline's, never the
+// process's end).
 #include <gst/gst.h>
 #include <gst/video/gstvideofilter.h>
 #include <gst/video/video.h>
@@ -15,6 +17,7 @@
 #include <vector>
 
 #include "blend.h"
+#include "gui_thread.h"
 #include "overlay_log.h"
 #include "qml_scene.h"
 
@@ -150,6 +153,12 @@ gboolean mrv_qt_overlay_start(GstBaseTransform *trans) {
                           ("Overlay document \"%s\" does not exist", qml.c_str()), (nullptr));
         return FALSE;
     }
+    std::string problem = gui_thread::start();
+    if (!problem.empty()) {
+        GST_ELEMENT_ERROR(self, RESOURCE, OPEN_READ_WRITE,
+                          ("The overlay cannot render: %s", problem.c_str()), (nullptr));
+        return FALSE;
+    }
     GST_INFO_OBJECT(self, "overlay document %s", qml.c_str());
     auto scene = std::make_unique<QmlScene>(qml, scene_listener(self));
     std::lock_guard<std::mutex> hold(self->state.lock);
@@ -202,6 +211,13 @@ GstFlowReturn mrv_qt_overlay_transform_frame_ip(GstVideoFilter *filter, GstVideo
         }
         image = self->state.image;
         layout = self->state.layout;
+    }
+    if (gui_thread::lost()) {
+        // start() says why, and starts nothing: a lost GUI thread stays lost.
+        GST_ELEMENT_ERROR(self, RESOURCE, FAILED,
+                          ("The overlay cannot render: %s", gui_thread::start().c_str()),
+                          (nullptr));
+        return GST_FLOW_ERROR;
     }
     if (image) {
         blend_overlay(*image, static_cast<uint8_t *>(GST_VIDEO_FRAME_PLANE_DATA(frame, 0)),
