@@ -192,8 +192,9 @@ class Lifecycle(unittest.TestCase):
         for sig in (signal.SIGTERM, signal.SIGINT):
             d = Daemon(args=("-f",))
             try:
-                with open(d.socket_path, "w") as stale:
-                    stale.write("left over")
+                # A socket an earlier daemon left behind, which nothing serves.
+                with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as stale:
+                    stale.bind(d.socket_path)
                 d.start()
                 self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
                 self.assertEqual(d.stop(sig), 0)
