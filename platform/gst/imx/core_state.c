@@ -67,10 +67,7 @@ void core_state_parse(const gchar *text, CoreState *state) {
 
 gchar *core_state_path(void) {
     const gchar *root = g_getenv("MRVDC_SYSROOT");
-    if (!root || !*root) {
-        return NULL;
-    }
-    return g_build_filename(root, "var", "lib", "mrvac", "state", NULL);
+    return g_build_filename(root && *root ? root : "/", "var", "lib", "mrvac", "state", NULL);
 }
 
 void core_state_watch_init(CoreStateWatch *watch, const gchar *path) {

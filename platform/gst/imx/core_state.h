@@ -32,7 +32,7 @@ void core_state_defaults(CoreState *state);
 /* Reads key=value lines into `state`; values out of range are ignored. */
 void core_state_parse(const gchar *text, CoreState *state);
 
-/* The state file of the core under the sysroot, or NULL when MRVDC_SYSROOT is unset.
+/* The state file of the core under the sysroot (MRVDC_SYSROOT), or under / without one.
  * The caller frees it. */
 gchar *core_state_path(void);
 
