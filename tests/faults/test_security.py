@@ -1,6 +1,7 @@
 """What a local user can reach of the sight: the files a daemonised mrvdc makes are not writable
 by others and its socket is its owner's (and group's), the PID file cannot be misused, a media
-folder with '%' in its name records, and under a service manager the daemon takes its socket,
+folder with '%' in its name records, a daemon started through host-run keeps its servers and
+outlives the overlay's X server, and under a service manager the daemon takes its socket,
 reports readiness, stopping and liveness, and gives each log line its priority."""
 import grp
 import os
@@ -64,53 +65,76 @@ class Sysroot:
 
 
 class Daemonised(unittest.TestCase):
+    """`scripts/host-run mrvdc -d` returns at once; the daemon keeps the servers host-run started
+    for as long as it runs, makes nothing others may write, and outlives its X server (or none
+    to be reached): an error of the overlay's pipeline."""
+
     def setUp(self):
         self.sysroot = Sysroot()
         self.addCleanup(self.sysroot.cleanup)
 
-    def daemonise(self, pid_file, media):
-        with open(self.sysroot.conf, "a") as conf:
-            conf.write(f"media_path={media}\n")
-        result = self.sysroot.mrvdc("-d", "-p", pid_file, "-l", self.sysroot.path("/mrvdc.log"))
-        self.assertEqual(result.returncode, 0)
-
-    def stop(self, pid_file):
-        pid = int(read(pid_file))
-        os.kill(pid, signal.SIGTERM)
-        self.assertTrue(wait_for(lambda: not os.path.exists(f"/proc/{pid}"), timeout=30))
-
-    def test_files_it_makes_are_its_own(self):
-        pid_file = self.sysroot.path("/run/mrvdc.pid")
+    def test_in_the_host_platform(self):
+        from test_host_run import HOST_RUN, alive, servers_of
+        root = self.sysroot
+        pid_file, log_file = root.path("/run/mrvdc.pid"), root.path("/var/log/mrvdc.log")
+        socket_path, media = root.path("/run/mrvdc.socket"), root.path("/media/%s%d%n")
         with open(pid_file, "w") as stale:
             stale.write("4194303999\n")
-        media = self.sysroot.path("/media/%s%d%n")
         os.mkdir(media)
-        socket_path = self.sysroot.path("/run/mrvdc.socket")
-        self.daemonise(pid_file, media)
-        self.addCleanup(lambda: os.path.exists(pid_file) and self.stop(pid_file))
-        self.assertTrue(wait_for(lambda: answers(socket_path), timeout=30))
+        with open(root.conf, "a") as conf:
+            conf.write(f"media_path={media}\n")
+        # Its own X server, and the Qt overlay.
+        env = {name: value for name, value in os.environ.items()
+               if name not in ("MRVDC_OVERLAY_DISPLAY", "MRVDC_OVERLAY")}
+        env["MRVDC_SYSROOT"] = root.root
+        result = subprocess.run([HOST_RUN, "mrvdc", "-d", "-p", pid_file, "-c", root.conf,
+                                 "-l", log_file], env=env, capture_output=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertTrue(wait_for(lambda: answers(socket_path), timeout=30), "no daemon serving")
         pid = int(read(pid_file))
         self.assertEqual(read(pid_file), f"{pid}\n")
+        servers = servers_of(root.root, ("redis-server", "jackd", "Xvfb"))
+        for process in [pid] + servers:
+            self.addCleanup(lambda pid=process: alive(pid) and os.kill(pid, signal.SIGKILL))
+        self.assertEqual(len(servers), 3, "Redis, JACK and the X server did not stay")
 
         with Client(socket_path) as client:
             self.assertEqual(client.request("c:set_lum:s:2"), "r:set_lum:n:")
             self.assertEqual(client.request("c:enable_record:s:1"), "r:enable_record:n:")
-        wait_for(lambda: fragments(f"{media}/video", "video_"), timeout=10)
-        with Client(socket_path) as client:
+            wait_for(lambda: fragments(f"{media}/video", "video_"), timeout=10)
             self.assertEqual(client.request("c:enable_record:s:0"), "r:enable_record:n:")
         recorded = fragments(f"{media}/video", "video_")
         self.assertEqual(len(recorded), 1, recorded)
         self.assertRegex(os.path.basename(recorded[0]), r"^video_\d{14}_00\.mp4$")
-
         owner_only = 0o660 if client_group_exists() else 0o600
-        for path, expected in [(socket_path, owner_only), (self.sysroot.path("/mrvdc.log"), 0o640),
+        for path, expected in [(socket_path, owner_only), (log_file, 0o640),
                                (f"{media}/video", 0o755), (recorded[0], 0o644),
-                               (self.sysroot.path("/etc/mrvdc.conf"), 0o644)]:
+                               (root.path("/etc/mrvdc.conf"), 0o644)]:
             with self.subTest(path=path):
                 self.assertEqual(mode(path), expected)
+        self.assertTrue(all(map(alive, servers)), "a server ended under the daemon")
 
-        self.stop(pid_file)
-        self.assertFalse(os.path.exists(pid_file))
+        [x_server] = servers_of(root.root, ("Xvfb",))
+        os.kill(x_server, signal.SIGKILL)
+        error = "overlay-plugin: The overlay cannot render"
+        wait_for(lambda: not alive(pid) or error in read(log_file), timeout=20)
+        self.assertIn(error, read(log_file))
+        self.assertFalse(wait_for(lambda: not answers(socket_path), timeout=3),
+                         "the daemon went with its X server")
+
+        os.kill(pid, signal.SIGTERM)
+        # Its exit must not wait for the X connection the overlay lost.
+        self.assertTrue(wait_for(lambda: not alive(pid), timeout=60), "the daemon did not stop")
+        self.assertFalse(os.path.exists(pid_file))  # an orderly stop, not a crash
+        self.assertTrue(wait_for(lambda: not any(map(alive, servers)), timeout=10),
+                        "a server outlived the daemon")
+
+    def test_serves_without_an_x_server_for_its_overlay(self):
+        from harness import Daemon
+        with Daemon(env={"MRVDC_OVERLAY_DISPLAY": ":99999"}) as d:
+            self.assertTrue(wait_for(lambda: "cannot open the X display" in d.log(), timeout=20),
+                            d.log()[-3000:])
+            self.assertTrue(answers(d.socket_path), "the daemon went without an X server")
 
     def test_refuses_files_that_are_not_its_own(self):
         target = self.sysroot.path("/var/lib/target")
@@ -118,7 +142,7 @@ class Daemonised(unittest.TestCase):
             victim.write("root's file\n")
         link = self.sysroot.path("/run/mrvdc.pid")
         os.symlink(target, link)
-        self.daemonise(link, self.sysroot.path("/media"))
+        self.assertEqual(self.sysroot.mrvdc("-d", "-p", link).returncode, 0)
         socket_path = self.sysroot.path("/run/mrvdc.socket")
         self.assertFalse(wait_for(lambda: answers(socket_path), timeout=5))
         self.assertEqual(read(target), "root's file\n")
@@ -171,62 +195,6 @@ class UnderServiceManager(unittest.TestCase):
         self.assertEqual(unprefixed, [])
         self.assertTrue(all(line.startswith("<6>") for line in lines if "[INFO]" in line))
         self.assertRegex(lines[-1], r"^<6>.*\[INFO\]: Goodbye$")
-
-
-class DaemonisedInTheHostPlatform(unittest.TestCase):
-    """`scripts/host-run mrvdc -d` returns at once, and the daemon keeps the servers host-run
-    started for as long as it runs; their X server killed under it, or none to be reached, is an
-    error of the overlay's pipeline, which the daemon outlives."""
-
-    def test_keeps_its_servers_and_outlives_their_x_server(self):
-        import time
-        from test_host_run import HOST_RUN, alive, servers_of
-        sysroot = Sysroot()
-        self.addCleanup(sysroot.cleanup)
-        pid_file, log_file = sysroot.path("/run/mrvdc.pid"), sysroot.path("/var/log/mrvdc.log")
-        socket_path = sysroot.path("/run/mrvdc.socket")
-        # Its own X server, and the Qt overlay.
-        env = {name: value for name, value in os.environ.items()
-               if name not in ("MRVDC_OVERLAY_DISPLAY", "MRVDC_OVERLAY")}
-        env["MRVDC_SYSROOT"] = sysroot.root
-        result = subprocess.run([HOST_RUN, "mrvdc", "-d", "-p", pid_file, "-c", sysroot.conf,
-                                 "-l", log_file], env=env, capture_output=True, timeout=60)
-        self.assertEqual(result.returncode, 0, result.stderr)
-        self.assertTrue(wait_for(lambda: os.path.exists(pid_file) and answers(socket_path),
-                                 timeout=30), "the daemon did not serve its socket")
-        pid = int(read(pid_file))
-        servers = servers_of(sysroot.root, ("redis-server", "jackd", "Xvfb"))
-        for server in [pid] + servers:
-            self.addCleanup(lambda pid=server: alive(pid) and os.kill(pid, signal.SIGKILL))
-        self.assertEqual(len(servers), 3, "Redis, JACK and the X server did not stay")
-        for _ in range(4):
-            time.sleep(1)
-            self.assertTrue(answers(socket_path))
-            self.assertTrue(all(map(alive, servers)), "a server ended under the daemon")
-
-        [x_server] = servers_of(sysroot.root, ("Xvfb",))
-        os.kill(x_server, signal.SIGKILL)
-        error = "overlay-plugin: The overlay cannot render"
-        wait_for(lambda: not alive(pid) or error in read(log_file), timeout=20)
-        self.assertTrue(alive(pid), "the daemon went with its X server")
-        self.assertIn(error, read(log_file))
-        for _ in range(3):
-            time.sleep(1)
-            self.assertTrue(answers(socket_path), "the daemon went with its X server")
-
-        os.kill(pid, signal.SIGTERM)
-        self.assertTrue(wait_for(lambda: not alive(pid), timeout=60), "the daemon did not stop")
-        self.assertFalse(os.path.exists(pid_file))  # an orderly stop, not a crash
-        self.assertIn("[INFO]: stopping daemon ...", read(log_file))
-        self.assertTrue(wait_for(lambda: not any(map(alive, servers)), timeout=10),
-                        "a server outlived the daemon")
-
-    def test_serves_without_an_x_server_for_its_overlay(self):
-        from harness import Daemon
-        with Daemon(env={"MRVDC_OVERLAY_DISPLAY": ":99999"}) as d:
-            self.assertTrue(wait_for(lambda: "cannot open the X display" in d.log(), timeout=20),
-                            d.log()[-3000:])
-            self.assertTrue(answers(d.socket_path), "the daemon went without an X server")
 
 
 if __name__ == "__main__":

@@ -7,19 +7,23 @@
 //  - the GUI thread carries an exit guard: a thread-local object, whose destructor glibc runs
 //    first in exit(), on the calling thread, before any atexit handler or static destructor.
 //    When the GUI thread calls exit(), the guard marks the GUI lost and parks the thread for good,
-//    so exit() never goes on: nothing the rest of the process uses is torn down, and the locks
-//    the thread may hold there are Qt's and the OpenGL driver's, which only it takes. A fatal Qt
-//    message on the GUI thread (after which Qt would abort) parks it the same way;
+//    so exit() never goes on: nothing the rest of the process uses is torn down. The locks the
+//    thread may hold there are Qt's, Xlib's and the OpenGL driver's, which only it takes while
+//    the process runs; at its exit the process skips the libraries' clean-up, which would wait
+//    for them. A fatal Qt message on the GUI thread (after which Qt would abort) parks it the
+//    same way;
 //  - whoever waits for the GUI thread is woken when it is lost, and nothing is queued to it any
 //    more. Its Qt objects stay with it, untouched.
 #include "gui_thread.h"
 
 #include <gst/gst.h>
+#include <unistd.h>
 
 #include <QGuiApplication>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
@@ -62,9 +66,20 @@ void set_state(State state) {
     g.changed.notify_all();
 }
 
+// The parked thread may hold Xlib's lock of Qt's display (Xlib's I/O error handler runs with it
+// held), and the OpenGL library's clean-up at the process's exit waits for that lock: once the
+// GUI is lost, the process leaves with its status before the libraries are torn down.
+void leave_without_library_clean_up(int status, void *) {
+    fflush(nullptr);
+    _exit(status);
+}
+
 // Never returns: Qt was about to end the process from the GUI thread.
 [[noreturn]] void park(const char *why) {
     GST_ERROR("%s: the overlay's Qt GUI thread stops for good", why);
+    // Registered last, it runs first when the process exits: the exit handlers and the
+    // libraries' clean-up are left out, the status is kept.
+    on_exit(leave_without_library_clean_up, nullptr);
     set_state(State::lost);
     for (;;) {
         std::this_thread::sleep_for(std::chrono::hours(24));
