@@ -311,57 +311,25 @@ int kstrtoll(const char *s, unsigned int base, long long *res)
 	return 0;
 }
 
-int kstrtouint(const char *s, unsigned int base, unsigned int *res)
-{
-	unsigned long long v;
-	int ret = kstrtoull(s, base, &v);
-
-	if (ret)
-		return ret;
-	if (v > UINT_MAX)
-		return -ERANGE;
-	*res = v;
-	return 0;
+/* The narrower ones parse at full width and refuse what does not fit, as the kernel's do. */
+#define KAPI_KSTRTO_NARROW(name, type, wide_type, wide)			\
+int name(const char *s, unsigned int base, type *res)			\
+{									\
+	wide_type v;							\
+	int ret = wide(s, base, &v);					\
+									\
+	if (ret)							\
+		return ret;						\
+	if ((type)v != v)						\
+		return -ERANGE;						\
+	*res = v;							\
+	return 0;							\
 }
 
-int kstrtoint(const char *s, unsigned int base, int *res)
-{
-	long long v;
-	int ret = kstrtoll(s, base, &v);
-
-	if (ret)
-		return ret;
-	if (v < INT_MIN || v > INT_MAX)
-		return -ERANGE;
-	*res = v;
-	return 0;
-}
-
-int kstrtou16(const char *s, unsigned int base, u16 *res)
-{
-	unsigned long long v;
-	int ret = kstrtoull(s, base, &v);
-
-	if (ret)
-		return ret;
-	if (v > UINT16_MAX)
-		return -ERANGE;
-	*res = v;
-	return 0;
-}
-
-int kstrtou8(const char *s, unsigned int base, u8 *res)
-{
-	unsigned long long v;
-	int ret = kstrtoull(s, base, &v);
-
-	if (ret)
-		return ret;
-	if (v > UINT8_MAX)
-		return -ERANGE;
-	*res = v;
-	return 0;
-}
+KAPI_KSTRTO_NARROW(kstrtouint, unsigned int, unsigned long long, kstrtoull)
+KAPI_KSTRTO_NARROW(kstrtoint, int, long long, kstrtoll)
+KAPI_KSTRTO_NARROW(kstrtou16, u16, unsigned long long, kstrtoull)
+KAPI_KSTRTO_NARROW(kstrtou8, u8, unsigned long long, kstrtoull)
 
 /*
  * The kernel's vsscanf for the conversions the driver uses: white space in
