@@ -28,12 +28,14 @@
 #include "core/fault_hooks.h"
 #include "core/files.h"
 #include "core/log.h"
+#include "core/loop_tasks.h"
 #include "core/memory.h"
 #include "core/message_bus.h"
 #include "core/pid_file.h"
 #include "core/service_manager.h"
 #include "core/sysroot.h"
 #include "core/timer.h"
+#include "core/timer_list.h"
 #include "core/unique_fd.h"
 #include "core/version.h"
 #include "protocol/commands.h"
@@ -326,6 +328,12 @@ void dispatch(const ea_event &event) {
         case EA_ACCELEROMETER:
             process_acc();
             break;
+        case EA_DEADLINE:
+            timer_list_run_due();
+            break;
+        case EA_LOOP_TASKS:
+            loop_run_posted();
+            break;
         default:
             log_message(LOG_LEVEL_WARN, "unsupported event type");
             break;
@@ -399,6 +407,9 @@ int main(int argc, char **argv) {
         socket_refuse_if_served(global_config.socket_file.c_str());
     }
 
+    // Start-up work may already set deadlines and post results.
+    int deadline_fd = timer_list_init();
+    int tasks_fd = loop_tasks_init();
     start_video();
     touch_file(global_config.video_ready_file.c_str());
     if (src_pipe.fd < 0 || display_pipe.fd < 0) {
@@ -410,6 +421,8 @@ int main(int argc, char **argv) {
 
     running = 1;
     int timer_fd = timer_init();
+    ea_register_event(deadline_fd, EA_DEADLINE, 0);
+    ea_register_event(tasks_fd, EA_LOOP_TASKS, 0);
     ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server.get()));
     ea_register_event(src_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(src_pipe.pipe));
     ea_register_event(display_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(display_pipe.pipe));

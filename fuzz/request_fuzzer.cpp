@@ -154,6 +154,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size) {
     }
 
     std::vector<char> buffer = buffer_of(request);
-    check_reply(process_ipc(buffer.data()), well_formed, cmd);
+    std::optional<std::string> reply;
+    int replies = 0;
+    process_ipc(buffer.data(), [&](const std::string &text) {
+        reply = text;
+        ++replies;
+    });
+    FUZZ_CHECK(replies == 1);
+    check_reply(reply, well_formed, cmd);
     return 0;
 }

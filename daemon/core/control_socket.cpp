@@ -9,11 +9,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
 #include "core/event_aggregator.h"
 #include "core/log.h"
+#include "core/loop_tasks.h"
 #include "core/unique_fd.h"
 #include "protocol/commands.h"
 
@@ -30,6 +32,9 @@ constexpr auto kAcceptPause = std::chrono::seconds(1);
 // The records of the connected clients, by address; each is the data word of its
 // aggregator entry.
 std::unordered_map<socket_client *, std::unique_ptr<socket_client>> clients;
+
+// Serial of the last connection accepted.
+uint64_t last_serial = 0;
 
 bool accepting_paused = false;
 Clock::time_point paused_since;
@@ -119,6 +124,49 @@ void send_unsent(socket_client *client) {
         }
     }
     ea_watch_writable(client->fd, !client->unsent.empty());
+}
+
+socket_client *client_of_serial(uint64_t serial) {
+    for (const auto &entry : clients) {
+        if (entry.second->serial == serial) {
+            return entry.second.get();
+        }
+    }
+    return nullptr;
+}
+
+// Queues a reply and sends what the connection takes; 1 when the client is dropped for leaving
+// too much unread.
+int queue_reply(socket_client *client, const std::string &reply) {
+    log_message(LOG_LEVEL_DEBUG, "IPC out: %s", reply.c_str());
+    client->unsent += reply;
+    send_unsent(client);
+    if (client->unsent.size() > SOCKET_MAX_UNSENT) {
+        log_message(LOG_LEVEL_WARN, "dropping client on fd %d: %zu reply bytes left unread",
+                    client->fd, client->unsent.size());
+        socket_client_close(client);
+        return 1;
+    }
+    return 0;
+}
+
+// A reply that came after its request's handler returned: the connection is read again. One
+// whose client has gone meanwhile is dropped.
+void deliver_later(uint64_t serial, const std::string &reply) {
+    socket_client *client = client_of_serial(serial);
+    if (!client || client->fd < 0) {
+        log_message(LOG_LEVEL_DEBUG, "reply for a client that has gone: %s", reply.c_str());
+        return;
+    }
+    client->reply_owed = false;
+    int fd = client->fd;
+    if (queue_reply(client, reply) != 0) {
+        // Its entry may still wait in the batch being dispatched: the record goes after it.
+        ea_unregister_event(fd);
+        loop_post([client] { socket_client_release(client); });
+        return;
+    }
+    ea_watch_readable(fd, true);
 }
 
 }  // namespace
@@ -221,6 +269,7 @@ int accept_client_connection(socket_server *server) {
         return 0;
     }
     socket_client *record = client.get();
+    record->serial = ++last_serial;
     if (ea_register_event(record->fd, EA_CLIENT_SOCKET, reinterpret_cast<uintptr_t>(record)) != 0) {
         // A full table must not stop the sight: turn this connection away, serve the others.
         log_message(LOG_LEVEL_WARN, "too many clients: refused connection on fd %d", record->fd);
@@ -243,8 +292,18 @@ void socket_resume_accepting(socket_server *server) {
 }
 
 int serve_client(socket_client *client, short revents) {
+    if (client->fd < 0) {
+        // Dropped by a late reply within this batch; its record is released after it.
+        return 0;
+    }
     if (revents & POLLOUT) {
         send_unsent(client);
+    }
+    if (client->reply_owed && (revents & (POLLHUP | POLLERR))) {
+        // Gone while its command runs: requests it left unread are not served, and the reply
+        // finds no connection.
+        socket_client_close(client);
+        return 1;
     }
     if (revents & ~POLLOUT) {
         return accept_client_message(client);
@@ -263,20 +322,24 @@ int accept_client_message(socket_client *client) {
         return 1;
     }
     log_message(LOG_LEVEL_DEBUG, "IPC in: %s", buffer);
-    std::optional<std::string> reply = process_ipc(buffer);
-    if (!reply) {
-        log_message(LOG_LEVEL_ERROR, "Failed to decode the IPC message");
-    }
-    log_message(LOG_LEVEL_DEBUG, "IPC out: %s", reply->c_str());
-    client->unsent += *reply;
-    send_unsent(client);
-    if (client->unsent.size() > SOCKET_MAX_UNSENT) {
-        log_message(LOG_LEVEL_WARN, "dropping client on fd %d: %zu reply bytes left unread",
-                    client->fd, client->unsent.size());
-        socket_client_close(client);
-        return 1;
-    }
-    return 0;
+    client->reply_owed = true;
+    ea_watch_readable(client->fd, false);
+    // While the handler runs, its reply goes to this record directly; `status` is written only
+    // then. A reply that comes later finds the connection by its serial.
+    auto in_handler = std::make_shared<bool>(true);
+    int status = 0;
+    process_ipc(buffer,
+                [client, serial = client->serial, in_handler, &status](const std::string &reply) {
+                    if (!*in_handler) {
+                        deliver_later(serial, reply);
+                        return;
+                    }
+                    client->reply_owed = false;
+                    ea_watch_readable(client->fd, true);
+                    status = queue_reply(client, reply);
+                });
+    *in_handler = false;
+    return status;
 }
 
 void socket_client_release(socket_client *client) {

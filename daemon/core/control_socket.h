@@ -1,12 +1,15 @@
 // The control socket: a Unix-domain stream server whose clients send one request per
 // readiness and get exactly one reply on the same connection. Connections never block the
-// main loop: a reply the socket cannot take at once waits in the client's queue.
+// main loop: a reply the socket cannot take at once waits in the client's queue, and a
+// connection whose reply is owed (its command waits for pipelines or outside work) is not read
+// until the reply has gone, so its replies keep the order of its requests.
 #pragma once
 
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -22,6 +25,9 @@ struct socket_client {
     sockaddr_un address{};
     // Reply bytes the connection has not taken yet, in order.
     std::string unsent;
+    // Names the connection in replies that come later: a record's address may be reused.
+    uint64_t serial = 0;
+    bool reply_owed = false;
 };
 
 // Largest request, terminator included.

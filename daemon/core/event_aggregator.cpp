@@ -61,13 +61,26 @@ int ea_unregister_event(int fd) {
     return 0;
 }
 
-int ea_watch_writable(int fd, bool watch) {
+namespace {
+
+int watch_event(int fd, short event, bool watch) {
     int slot = find_slot(fd);
     if (slot < 0) {
         return -1;
     }
-    poll_events[slot].events = watch ? POLLIN | POLLOUT : POLLIN;
+    short &events = poll_events[slot].events;
+    events = static_cast<short>(watch ? events | event : events & ~event);
     return 0;
+}
+
+}  // namespace
+
+int ea_watch_writable(int fd, bool watch) {
+    return watch_event(fd, POLLOUT, watch);
+}
+
+int ea_watch_readable(int fd, bool watch) {
+    return watch_event(fd, POLLIN, watch);
 }
 
 const ea_event *ea_poll_events(int *count) {

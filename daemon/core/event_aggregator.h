@@ -12,6 +12,8 @@ enum EventType : int {
     EA_SIGNAL = 4,
     EA_TIMER = 5,
     EA_ACCELEROMETER = 6,
+    EA_DEADLINE = 7,    // the timer list's descriptor
+    EA_LOOP_TASKS = 8,  // work posted to the main thread
 };
 
 constexpr int EA_MAX_EVENTS = 32;
@@ -30,8 +32,11 @@ int ea_register_event(int fd, int type, uintptr_t data);
 // 0, or -1 when the descriptor is not registered. The last entry moves into the freed slot.
 int ea_unregister_event(int fd);
 // Watches a registered descriptor for writability too (or no longer): 0, or -1 when it is not
-// registered. Every entry is watched for readability.
+// registered.
 int ea_watch_writable(int fd, bool watch);
+// Watches a registered descriptor for readability (the default) or no longer: a connection
+// that owes a reply is not read. Hang-ups and errors are reported either way.
+int ea_watch_readable(int fd, bool watch);
 // Waits for ready entries; returns them in slot order. With nothing registered it returns at
 // once with a count of 0. The list holds copies, so every entry that was ready keeps the type
 // and data it had when the wait returned until the next call, whatever handlers register or

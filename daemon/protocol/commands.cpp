@@ -1,7 +1,9 @@
 #include "protocol/commands.h"
 
 #include <cstring>
+#include <utility>
 
+#include "core/log.h"
 #include "protocol/command_handlers.h"
 #include "protocol/ipc_message.h"
 
@@ -112,16 +114,51 @@ std::string api_get_help() {
     return help;
 }
 
-std::optional<std::string> process_ipc(char *request) {
+namespace {
+
+// The reply of the running handler until it takes it with reply_later().
+Completion *running_reply = nullptr;
+
+void send_encoded(const ReplySink &sink, char ctype, const char *cmd, const char *text) {
+    std::optional<std::string> reply = encode_reply(ctype, cmd, text);
+    if (!reply) {
+        log_message(LOG_LEVEL_ERROR, "Failed to encode the reply to %s", cmd);
+    }
+    sink(*reply);
+}
+
+}  // namespace
+
+void process_ipc(char *request, ReplySink sink) {
     ipc_message message{};
     if (ipc_deserialize(request, &message) != 0) {
-        return encode_reply('e', "no_cmd", "Failed to decode the command");
+        send_encoded(sink, 'e', "no_cmd", "Failed to decode the command");
+        return;
     }
     command_handler handler = api_locate_command(message.cmd);
     if (!handler) {
-        return encode_reply('e', message.cmd, "Unknown command");
+        send_encoded(sink, 'e', message.cmd, "Unknown command");
+        return;
     }
+    Completion reply([sink, cmd = std::string(message.cmd)](
+                         int result, const std::optional<std::string> &text) {
+        send_encoded(sink, result == 0 ? 'r' : 'e', cmd.c_str(), text ? text->c_str() : nullptr);
+    });
+    Completion *outer = std::exchange(running_reply, &reply);
     std::optional<std::string> output;
     int result = handler(const_cast<char *>(message.data), output);
-    return encode_reply(result == 0 ? 'r' : 'e', message.cmd, output ? output->c_str() : nullptr);
+    bool taken = running_reply == nullptr;
+    running_reply = outer;
+    if (!taken) {
+        reply(result, output);
+    }
+}
+
+Completion reply_later() {
+    if (!running_reply) {
+        log_message(LOG_LEVEL_ERROR, "A reply was deferred outside of a command");
+    }
+    Completion taken = *running_reply;
+    running_reply = nullptr;
+    return taken;
 }

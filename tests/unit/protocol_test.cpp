@@ -16,7 +16,11 @@ namespace {
 std::string dispatch(const std::string &request) {
     std::vector<char> buffer(request.begin(), request.end());
     buffer.push_back('\0');
-    std::optional<std::string> reply = process_ipc(buffer.data());
+    std::optional<std::string> reply;
+    process_ipc(buffer.data(), [&reply](const std::string &text) {
+        EXPECT_FALSE(reply) << "a second reply";
+        reply = text;
+    });
     EXPECT_TRUE(reply);
     return reply.value_or("");
 }
