@@ -5,15 +5,18 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <utility>
 #include <vector>
 
 #include "core/log.h"
+#include "core/storage_worker.h"
 #include "core/sysroot.h"
 #include "core/unique_fd.h"
 
@@ -290,8 +293,11 @@ std::string cfg_serialize_global_config() {
 }
 
 int cfg_write_config_file(const char *path) {
+    return cfg_write_config_text(path, cfg_serialize_global_config());
+}
+
+int cfg_write_config_text(const char *path, const std::string &text) {
     std::string target = link_target(path);
-    std::string text = cfg_serialize_global_config();
     // The new text goes to a temporary file in the same folder that replaces the old file in
     // one rename once it is on storage, so a power cut never leaves a half-written file.
     std::string temporary = target + ".XXXXXX";
@@ -313,6 +319,46 @@ int cfg_write_config_file(const char *path) {
         fsync(folder.get());
     }
     return 0;
+}
+
+namespace {
+
+// The write-back's hand-over between the main thread and the storage worker: the newest text
+// not yet taken, and whether a job that will take it is queued or running.
+std::mutex write_back_mutex;
+std::optional<std::string> write_back_text;
+bool write_back_queued = false;
+
+// On the worker: writes until no newer text is waiting, so the last one handed over is the
+// last one written.
+int write_back_job(const std::string &path) {
+    for (;;) {
+        std::optional<std::string> text;
+        {
+            std::lock_guard<std::mutex> lock(write_back_mutex);
+            if (!write_back_text) {
+                write_back_queued = false;
+                return 0;
+            }
+            text = std::exchange(write_back_text, std::nullopt);
+        }
+        auto start = std::chrono::steady_clock::now();
+        cfg_write_config_text(path.c_str(), *text);
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        log_message(LOG_LEVEL_INFO, "Config write takes : %fs", took.count());
+    }
+}
+
+}  // namespace
+
+void cfg_write_back(const std::string &path) {
+    std::string text = cfg_serialize_global_config();
+    std::lock_guard<std::mutex> lock(write_back_mutex);
+    write_back_text = std::move(text);
+    if (!write_back_queued) {
+        write_back_queued = true;
+        storage_run([path] { return write_back_job(path); });
+    }
 }
 
 void cfg_clean() {

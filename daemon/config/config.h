@@ -70,6 +70,12 @@ std::string cfg_serialize_global_config();
 // a power cut leaves either the old or the new file; where the folder takes no temporary file,
 // the file is overwritten in place after a warning. 0, or 1 when the file cannot be written.
 int cfg_write_config_file(const char *path);
+// The same with a text serialised before: the part that waits on storage, for the worker.
+int cfg_write_config_text(const char *path, const std::string &text);
+// Serialises the settings now and has the storage worker write them to `path`. Writes keep
+// their order and merge: while one is queued or running, a later call replaces the text it
+// will write next, so the last settings handed over always reach the file.
+void cfg_write_back(const std::string &path);
 // Releases the pairs of the last file read.
 void cfg_clean();
 

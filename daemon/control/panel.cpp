@@ -1,9 +1,11 @@
 #include "control/panel.h"
 
 #include <string>
+#include <utility>
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/storage_worker.h"
 #include "core/sysroot.h"
 
 namespace {
@@ -35,12 +37,33 @@ int write_attribute(const char *attribute, int value, const char *what) {
 
 }  // namespace
 
-int uoled_set_lum(int luminance) {
+namespace {
+
+bool luminance_in_range(int luminance) {
     if (luminance < 0 || luminance > kMaxLuminance) {
         log_message(LOG_LEVEL_ERROR, "lum value out of the range [0 - 240].");
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int uoled_set_lum(int luminance) {
+    if (!luminance_in_range(luminance)) {
         return -1;
     }
     return write_attribute(kLuminance, luminance, "luminance");
+}
+
+void uoled_set_lum_later(int luminance, std::function<void(int result)> done) {
+    // The error level ends the process, which only the main thread may do.
+    if (!luminance_in_range(luminance)) {
+        done(-1);
+        return;
+    }
+    storage_run([luminance] { return write_attribute(kLuminance, luminance, "luminance"); },
+                std::move(done));
 }
 
 int uoled_active(int active) {

@@ -4,12 +4,14 @@
 #include <hiredis/hiredis.h>
 #include <sys/time.h>
 
+#include <atomic>
 #include <cstdio>
 #include <iterator>
 #include <memory>
 #include <string>
 
 #include "core/log.h"
+#include "core/storage_worker.h"
 
 namespace {
 
@@ -31,14 +33,17 @@ struct ReplyFree {
     void operator()(void *reply) const { freeReplyObject(reply); }
 };
 
-// A server that stops answering must not hold up the main loop for longer than this, per
-// connect and per command.
+// A server that stops answering holds up the storage worker (never the main loop) for at most
+// this long per connect and per command; the events behind wait, in order.
 constexpr timeval kBusTimeout{0, 500000};
 
+// Main thread: the server asked for by `rmb_connect`; empty while the daemon does not publish.
+std::string asked_path;
+// Storage worker: the connection and its server; a connection that failed is made again at the
+// next event.
 std::unique_ptr<redisContext, ContextFree> connection;
-// The server asked for by `rmb_connect`; a connection that failed is made again at the next
-// event. Empty while the daemon does not publish.
 std::string bus_path;
+std::atomic<bool> connected{false};
 
 template <typename... Args>
 std::string format_text(const char *format, Args... args) {
@@ -61,17 +66,34 @@ int open_connection() {
     }
     fcntl(context->fd, F_SETFD, FD_CLOEXEC);
     connection = std::move(context);
+    connected = true;
     return 0;
+}
+
+void drop_connection() {
+    connection.reset();
+    connected = false;
+}
+
+// On the worker: the server to publish to from now on.
+int connect_to(const std::string &path) {
+    if (connection && path == bus_path) {
+        return 1;
+    }
+    drop_connection();
+    bus_path = path;
+    return open_connection();
 }
 
 }  // namespace
 
 int rmb_connect(const char *socket_path) {
-    if (connection) {
+    if (!asked_path.empty() && asked_path == socket_path) {
         return 1;
     }
-    bus_path = socket_path;
-    return open_connection();
+    asked_path = socket_path;
+    storage_run([path = asked_path] { return connect_to(path); });
+    return 0;
 }
 
 int rmb_pub_string(const char *channel, const char *text) {
@@ -87,19 +109,20 @@ int rmb_pub_string(const char *channel, const char *text) {
         // Timed out or broken: the context cannot be used again.
         log_message(LOG_LEVEL_WARN, "Redis publish failed: %s; connecting again at the next event",
                     connection->errstr);
-        connection.reset();
+        drop_connection();
         return 1;
     }
     return 0;
 }
 
 void rmb_disconnect() {
-    connection.reset();
+    asked_path.clear();
+    drop_connection();
     bus_path.clear();
 }
 
 int rmb_is_connected() {
-    return connection ? 1 : 0;
+    return connected ? 1 : 0;
 }
 
 std::string construct_json_message(const char *text) {
@@ -114,7 +137,11 @@ int send_mb_event(int index) {
     if (index < 0 || index >= static_cast<int>(std::size(event_messages))) {
         return 1;
     }
+    if (asked_path.empty()) {
+        return 1;
+    }
     const event_message &event = event_messages[index];
     std::string json = construct_json_code_and_message(event.message, event.code);
-    return rmb_pub_string(event.channel, json.c_str());
+    storage_run([channel = event.channel, json] { return rmb_pub_string(channel, json.c_str()); });
+    return 0;
 }

@@ -10,6 +10,8 @@
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 struct Job {
     std::function<int()> work;
     std::function<void(int)> done;
@@ -25,9 +27,19 @@ public:
             jobs_.push_back(std::move(job));
             quit_ = false;
         }
-        if (!thread_.joinable()) {
-            thread_ = std::thread([this] { serve(); });
+        start();
+        wake_.notify_one();
+    }
+
+    void every(std::chrono::milliseconds period, std::function<void()> tick) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            period_ = period;
+            tick_ = std::move(tick);
+            due_ = Clock::now() + period;
+            quit_ = false;
         }
+        start();
         wake_.notify_one();
     }
 
@@ -43,13 +55,38 @@ public:
     }
 
 private:
-    // Runs jobs until told to quit with none left.
+    void start() {
+        if (!thread_.joinable()) {
+            thread_ = std::thread([this] { serve(); });
+        }
+    }
+
+    bool tick_due() const { return tick_ && Clock::now() >= due_; }
+
+    // Runs jobs, and the tick whenever it is due between them, until told to quit with no job
+    // left.
     void serve() {
         std::unique_lock<std::mutex> lock(mutex_);
         for (;;) {
-            wake_.wait(lock, [this] { return quit_ || !jobs_.empty(); });
+            auto ready = [this] { return quit_ || !jobs_.empty() || tick_due(); };
+            if (tick_) {
+                wake_.wait_until(lock, due_, ready);
+            } else {
+                wake_.wait(lock, ready);
+            }
+            if (tick_due()) {
+                due_ = Clock::now() + period_;
+                std::function<void()> tick = tick_;
+                lock.unlock();
+                tick();
+                lock.lock();
+                continue;
+            }
             if (jobs_.empty()) {
-                return;
+                if (quit_) {
+                    return;
+                }
+                continue;
             }
             Job job = std::move(jobs_.front());
             jobs_.pop_front();
@@ -65,6 +102,9 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     std::deque<Job> jobs_;
+    std::function<void()> tick_;
+    std::chrono::milliseconds period_{0};
+    Clock::time_point due_;
     bool quit_ = false;
     // Last: started after every member it uses, joined before they go.
     std::thread thread_;
@@ -76,6 +116,10 @@ StorageWorker worker;
 
 void storage_run(std::function<int()> job, std::function<void(int result)> done) {
     worker.run(Job{std::move(job), std::move(done)});
+}
+
+void storage_every(std::chrono::milliseconds period, std::function<void()> tick) {
+    worker.every(period, std::move(tick));
 }
 
 void storage_finish() {

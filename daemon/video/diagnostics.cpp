@@ -2,10 +2,14 @@
 // channel, and the two diagnostics (Graphviz files and the element dump in the log).
 #include <gst/video/video.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/storage_worker.h"
+#include "core/timer_list.h"
 #include "video/gst_handle.h"
 #include "video/registry.h"
 
@@ -72,28 +76,25 @@ void print_bin_debug(GstBin *bin) {
     log_message(LOG_LEVEL_INFO, "-- Bin end --[%s]", GST_ELEMENT_NAME(bin));
 }
 
-}  // namespace
+// How long a snapshot may take before the client is told it failed; the conversion itself
+// gives up a little earlier so that the worker is not held for ever.
+constexpr std::chrono::milliseconds kSnapshotDeadline{5000};
+constexpr GstClockTime kConversionTimeout = 4 * GST_SECOND;
 
-int gstvideo_takesnapshot(const char *path) {
-    GstElement *sink = live_display_sink();
-    if (!is_created(PIPE_DISPLAY) || !sink) {
-        return 1;
+void gst_sample_unref_if_any(GstSample *sample) {
+    if (sample) {
+        gst_sample_unref(sample);
     }
-    GstSample *last_sample = nullptr;
-    g_object_get(G_OBJECT(sink), "last-sample", &last_sample, nullptr);
-    GstRef<GstSample> sample(last_sample);
-    if (!sample) {
-        // No frame has reached the display yet: the client is told, the sight goes on.
-        log_message(LOG_LEVEL_WARN, "Error getting last sample from display sink");
-        return 1;
-    }
+}
+
+// On the storage worker: the JPEG of `sample` written whole to `path`, then forced to storage
+// with its folder entry. 0, or 1 after a warning.
+int write_snapshot(GstSample *sample, const std::string &path) {
     GstRef<GstCaps> jpeg_caps(gst_caps_from_string("image/jpeg"));
     GError *raw_error = nullptr;
     GstRef<GstSample> converted(
-        gst_video_convert_sample(sample.get(), jpeg_caps.get(), GST_CLOCK_TIME_NONE, &raw_error));
+        gst_video_convert_sample(sample, jpeg_caps.get(), kConversionTimeout, &raw_error));
     GErrorPtr error(raw_error);
-    jpeg_caps.reset();
-    sample.reset();
     if (!converted) {
         log_message(LOG_LEVEL_WARN, "Error converting frame: %s",
                     error ? error->message : "no picture");
@@ -105,7 +106,7 @@ int gstvideo_takesnapshot(const char *path) {
         return 1;
     }
     GError *raw_write_error = nullptr;
-    gboolean written = g_file_set_contents(path, reinterpret_cast<const gchar *>(map.data),
+    gboolean written = g_file_set_contents(path.c_str(), reinterpret_cast<const gchar *>(map.data),
                                            static_cast<gssize>(map.size), &raw_write_error);
     GErrorPtr write_error(raw_write_error);
     gst_buffer_unmap(buffer, &map);
@@ -113,8 +114,39 @@ int gstvideo_takesnapshot(const char *path) {
         log_message(LOG_LEVEL_WARN, "Could not save snapshot: %s", write_error->message);
         return 1;
     }
-    flush_folder_of_file(path);
+    flush_file_and_folder(path);
     return 0;
+}
+
+}  // namespace
+
+void gstvideo_takesnapshot(const std::string &path, Completion done) {
+    GstElement *sink = live_display_sink();
+    if (!is_created(PIPE_DISPLAY) || !sink) {
+        done(1);
+        return;
+    }
+    GstSample *last_sample = nullptr;
+    g_object_get(G_OBJECT(sink), "last-sample", &last_sample, nullptr);
+    // Shared with the worker: a sample's reference count may be changed from any thread.
+    std::shared_ptr<GstSample> sample(last_sample, gst_sample_unref_if_any);
+    if (!sample) {
+        // No frame has reached the display yet: the client is told, the sight goes on.
+        log_message(LOG_LEVEL_WARN, "Error getting last sample from display sink");
+        done(1);
+        return;
+    }
+    // The reply goes out at the deadline when the card or the conversion is that slow; the
+    // late result then finds the completion spent.
+    TimerId deadline = timer_after(kSnapshotDeadline, [done] {
+        log_message(LOG_LEVEL_WARN, "Snapshot: not written in time");
+        done(1);
+    });
+    storage_run([sample, path] { return write_snapshot(sample.get(), path); },
+                [done, deadline](int result) {
+                    timer_cancel(deadline);
+                    done(result);
+                });
 }
 
 int gstvideo_set_qml_param(const char *object, const char *property, const char *value) {

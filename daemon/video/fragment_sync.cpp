@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 
 #include "core/fault_hooks.h"
+#include "core/storage_worker.h"
 #include "core/unique_fd.h"
 
 namespace {
@@ -16,6 +15,9 @@ namespace {
 // How often the open fragment goes to storage; the most a power cut may take of it, together
 // with the muxer's index update period.
 constexpr std::chrono::milliseconds kSyncPeriod{1000};
+
+// The fragment being followed: used on the worker only.
+std::string current;
 
 std::string folder_of(const std::string &path) {
     size_t slash = path.rfind('/');
@@ -32,77 +34,30 @@ void sync_path(const std::string &path, bool data_only) {
     }
 }
 
-// The worker and what the main thread hands it. The main thread only ever holds the lock to
-// swap a path; the syncs run outside it.
-class FragmentSyncer {
-public:
-    ~FragmentSyncer() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            quit_ = true;
-        }
-        wake_.notify_one();
-        if (worker_.joinable()) {
-            worker_.join();
-        }
+void sync_current() {
+    if (!current.empty()) {
+        sync_path(current, true);
     }
+}
 
-    void follow(const std::string &path) {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            next_ = path;
-            changed_ = true;
-        }
-        if (!worker_.joinable()) {
-            worker_ = std::thread([this] { run(); });
-        }
-        wake_.notify_one();
+// On the worker: the fragment before gets its last sync, the new one its folder entry.
+int switch_to(const std::string &path) {
+    sync_current();
+    current = path;
+    if (!current.empty()) {
+        sync_path(folder_of(current), false);
     }
-
-    void stop() { follow(std::string()); }
-
-private:
-    void run() {
-        std::string current;
-        std::unique_lock<std::mutex> lock(mutex_);
-        while (!quit_) {
-            wake_.wait_for(lock, kSyncPeriod, [this] { return quit_ || changed_; });
-            bool changed = std::exchange(changed_, false);
-            std::string previous = current;
-            if (changed) {
-                current = next_;
-            }
-            lock.unlock();
-            if (changed && !previous.empty()) {
-                sync_path(previous, true);
-            }
-            if (changed && !current.empty()) {
-                sync_path(folder_of(current), false);
-            }
-            if (!current.empty()) {
-                sync_path(current, true);
-            }
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::string next_;
-    bool changed_ = false;
-    bool quit_ = false;
-    // Last: started after every member it uses, joined before they go.
-    std::thread worker_;
-};
-
-FragmentSyncer syncer;
+    return 0;
+}
 
 }  // namespace
 
 void fragment_sync_follow(const std::string &path) {
-    syncer.follow(path);
+    storage_run([path] { return switch_to(path); });
+    storage_every(kSyncPeriod, sync_current);
 }
 
 void fragment_sync_stop() {
-    syncer.stop();
+    storage_run([] { return switch_to(std::string()); });
+    storage_every(kSyncPeriod, {});
 }

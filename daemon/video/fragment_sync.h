@@ -1,4 +1,4 @@
-// Keeps the recording that is being written safe from a power cut: a thread of its own forces
+// Keeps the recording that is being written safe from a power cut: the storage worker forces
 // the open fragment's data to storage every second, and its folder when a fragment is opened,
 // so that a slow SD card never stalls the main loop.
 #pragma once
