@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
+#include <cstring>
+#include <utility>
 
 #include "core/log.h"
+#include "core/timer_list.h"
 #include "video/gst_handle.h"
 #include "video/registry.h"
 
@@ -14,9 +18,9 @@ constexpr gint64 kLongestDelayUs = 30 * G_USEC_PER_SEC;
 
 // Buffers that reached the sink since the pipe last started; written on its streaming thread.
 std::atomic<unsigned> buffers_since_start{0};
-// The back-off of the last restart (0: none yet), and when the waiting restart is due (0: none).
+// The back-off of the last restart (0: none yet), and the waiting restart (0: none).
 gint64 delay_us = 0;
-gint64 restart_due_us = 0;
+TimerId restart = 0;
 
 GstPadProbeReturn count_buffer(GstPad *, GstPadProbeInfo *, gpointer) {
     buffers_since_start.fetch_add(1, std::memory_order_relaxed);
@@ -26,6 +30,19 @@ GstPadProbeReturn count_buffer(GstPad *, GstPadProbeInfo *, gpointer) {
 // The sink takes one buffer at a time: a second buffer reaching it means the first went out.
 bool sent_since_start() {
     return buffers_since_start.load(std::memory_order_relaxed) >= 2;
+}
+
+void restart_now() {
+    restart = 0;
+    GstElement *pipeline = pipeline_of(PIPE_HTTP_STREAM);
+    if (!pipeline) {
+        return;
+    }
+    buffers_since_start = 0;
+    if (!join_timeline_of(pipeline, PIPE_HTTP_STREAM) ||
+        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        http_restart_sink_failed(GST_ELEMENT_NAME(pipeline), "could not start");
+    }
 }
 
 }  // namespace
@@ -40,33 +57,31 @@ void http_restart_track(GstElement *sink) {
 
 void http_restart_sink_failed(const char *path, const char *text) {
     GstElement *pipeline = pipeline_of(PIPE_HTTP_STREAM);
-    if (!pipeline || eos_pending(PIPE_HTTP_STREAM) || restart_due_us != 0) {
+    if (!pipeline || eos_pending(PIPE_HTTP_STREAM) || restart != 0) {
         // Restarting an ending pipe would bring it back to life; a stopped one is already
         // waiting, and this is more of the failure that stopped it.
         return;
     }
     delay_us = delay_us == 0 || sent_since_start() ? kFirstDelayUs
                                                    : std::min(2 * delay_us, kLongestDelayUs);
-    gst_element_set_state(pipeline, GST_STATE_NULL);
-    restart_due_us = g_get_monotonic_time() + delay_us;
+    // The restart comes after the stop has joined the streaming threads: the back-off is far
+    // longer than that takes.
+    stop_off_loop(gst_add_ref(pipeline), [] {});
+    restart = timer_after(std::chrono::milliseconds(delay_us / 1000), restart_now);
     log_message(LOG_LEVEL_INFO, "event detected: from element %s: %s; restart in %d s", path, text,
                 static_cast<int>(delay_us / G_USEC_PER_SEC));
 }
 
-void http_restart_when_due() {
-    GstElement *pipeline = pipeline_of(PIPE_HTTP_STREAM);
-    if (restart_due_us == 0 || !pipeline || g_get_monotonic_time() < restart_due_us) {
-        return;
-    }
-    restart_due_us = 0;
-    buffers_since_start = 0;
-    if (!join_timeline_of(pipeline, PIPE_HTTP_STREAM) ||
-        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        http_restart_sink_failed(GST_ELEMENT_NAME(pipeline), "could not start");
-    }
-}
-
 void http_restart_forget() {
     delay_us = 0;
-    restart_due_us = 0;
+    timer_cancel(std::exchange(restart, 0));
+}
+
+bool http_sink_failure(GstMessage *message, const char *path, const char *text) {
+    if (strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") != 0) {
+        return false;
+    }
+    // The upload's failures restart it, told in one line per restart.
+    http_restart_sink_failed(path, text);
+    return true;
 }

@@ -10,7 +10,5 @@ void http_restart_track(GstElement *sink);
 // A message of the upload's sink at `path` with `text`: stops the HTTP pipe and schedules its
 // restart, unless it is ending or its restart is already scheduled.
 void http_restart_sink_failed(const char *path, const char *text);
-// Starts the HTTP pipe again once its back-off has passed; called after every main-loop batch.
-void http_restart_when_due();
 // The HTTP pipe has left its slot: no restart waits, and the next back-off starts at 1 s.
 void http_restart_forget();

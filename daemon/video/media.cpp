@@ -5,17 +5,21 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "core/files.h"
 #include "core/log.h"
 #include "core/tcp_port.h"
+#include "core/timer_list.h"
 #include "video/elements.h"
 #include "video/empty_fragments.h"
 #include "video/encoders.h"
+#include "video/fragment_sync.h"
 #include "video/http_restart.h"
 #include "video/registry.h"
 #include "video/sound_after_picture.h"
@@ -24,10 +28,6 @@ namespace {
 
 constexpr int kFormatTime = 3;
 constexpr int kLeakyDownstream = 2;
-constexpr gulong kAfterBuildWaitUs = 200000;
-constexpr size_t kRecordEntries = 5;
-constexpr size_t kStreamEntries = 5;
-constexpr size_t kHttpEntries = 4;
 // The muxer keeps a playable index at the head of each fragment, rewritten this often, in room
 // reserved for this many times the fragment length (at least kMinReservedIndex). The split sink
 // closes a fragment at the first key frame after its length, so the room never runs out; if it
@@ -47,8 +47,12 @@ constexpr int kConsumers[] = {PIPE_RECORD, PIPE_TCP_STREAM, PIPE_HTTP_STREAM};
 
 // The encoding type each consumer was built with: it decides which producers feed it.
 int consumer_type[PIPE_COUNT];
-// Location pattern of the current recording, kept for the flush after its end.
-std::optional<std::string> record_file;
+// Fragments of the record pipe that were opened and not yet closed.
+int record_open_fragments = 0;
+// Once its last fragment has been closed after the end-of-stream, the recording's files are
+// complete and a short grace is enough; while a new one opens, it gets the full time again.
+constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+constexpr gint64 kRecordEndTimeoutUs = 10 * G_USEC_PER_SEC;
 
 void make_crash_safe(GstElement *muxer) {
     int64_t reserved =
@@ -135,11 +139,7 @@ int make_record(GstElement *pipeline, int type, const char *location) {
             start_sound_with_first_picture(picture_source.get(), source.get());
         }
     }
-    if (start_playing(pipeline, PIPE_RECORD) != 0) {
-        return -1;
-    }
-    g_usleep(kAfterBuildWaitUs);
-    return 0;
+    return start_playing(pipeline, PIPE_RECORD);
 }
 
 bool add_stream_branch(GstElement *pipeline, GstElement *mux, const char *queue_name,
@@ -187,11 +187,7 @@ int make_stream(GstElement *pipeline, int type, int port) {
         log_message(LOG_LEVEL_ERROR, "Failed to link audio pad of the stream mux.\n");
         return -1;
     }
-    if (start_playing(pipeline, PIPE_TCP_STREAM) != 0) {
-        return -1;
-    }
-    g_usleep(kAfterBuildWaitUs);
-    return 0;
+    return start_playing(pipeline, PIPE_TCP_STREAM);
 }
 
 int make_http_stream(GstElement *pipeline, const char *url) {
@@ -253,9 +249,16 @@ pipe_bus_fd start_producer(int id) {
     }
 }
 
-// The producers that running consumers other than `except` listen to, by pipe identifier.
+// Producers claimed by starts under way, whose consumers are not built yet.
+std::array<int, PIPE_COUNT> claims{};
+
+// The producers that running consumers other than `except`, or starts under way, listen to,
+// by pipe identifier.
 std::array<bool, PIPE_COUNT> producers_in_use(int except) {
     std::array<bool, PIPE_COUNT> in_use{};
+    for (int producer : kProducers) {
+        in_use[producer] = claims[producer] > 0;
+    }
     for (int consumer : kConsumers) {
         if (consumer != except && is_running(consumer)) {
             for (int producer : producers_of(consumer, consumer_type[consumer])) {
@@ -292,45 +295,99 @@ void remove_new_producers(int consumer, const std::vector<int> &producers,
     }
 }
 
+// A start of a consumer under way: its producers, then the consumer itself, each built once
+// the one before plays (a consumer joins its producer's timeline) and once its slot is free.
+struct ConsumerStart {
+    int consumer;
+    int type;
+    std::vector<int> producers;
+    std::array<bool, PIPE_COUNT> ran_before;
+    // Makes or finds the consumer's pipe; fd 0 when it cannot be built yet (its recording name
+    // is not free), -1 when it failed.
+    std::function<pipe_bus_fd(int type)> start;
+    Completion done;
+    int retries_left;
+};
+
+// How often and how long a consumer that cannot be built yet is tried again: a recording
+// started within the same second as the one before it would take its name.
+constexpr std::chrono::milliseconds kRetryPeriod{50};
+constexpr int kRetries = 25;
+
+void release_claims(const ConsumerStart &start) {
+    for (int producer : start.producers) {
+        --claims[producer];
+    }
+}
+
+void start_failed(const std::shared_ptr<ConsumerStart> &start) {
+    release_claims(*start);
+    remove_new_producers(start->consumer, start->producers, start->ran_before);
+    start->done(1);
+}
+
+void start_step(const std::shared_ptr<ConsumerStart> &start, size_t index);
+
+// Builds (or finds) pipe `index` of the start, then goes on once it plays.
+void build_step(const std::shared_ptr<ConsumerStart> &start, size_t index) {
+    bool is_consumer = index == start->producers.size();
+    int id = is_consumer ? start->consumer : start->producers[index];
+    pipe_bus_fd built = is_consumer ? start->start(start->type) : start_producer(id);
+    if (built.fd == 0 && start->retries_left-- > 0) {
+        timer_after(kRetryPeriod, [start, index] { build_step(start, index); });
+        return;
+    }
+    if (built.fd <= 0) {
+        start_failed(start);
+        return;
+    }
+    when_playing(id, Completion([start, index](int result, const std::optional<std::string> &) {
+                     if (result != 0) {
+                         start_failed(start);
+                         return;
+                     }
+                     start_step(start, index + 1);
+                 }));
+}
+
+void start_step(const std::shared_ptr<ConsumerStart> &start, size_t index) {
+    if (index > start->producers.size()) {
+        consumer_type[start->consumer] = start->type;
+        release_claims(*start);
+        start->done(0);
+        return;
+    }
+    int id = index == start->producers.size() ? start->consumer : start->producers[index];
+    after_end_of(id, [start, index] { build_step(start, index); });
+}
+
 // Starts the producers the consumer needs with the current encoding type, then the consumer
-// itself (`start` makes or finds it): their bus descriptors in build order, padded with zero
-// entries to `size`. None when a pipe cannot be made; the producers this start built are then
-// removed again unless another consumer listens to them, and so is the consumer.
-template <typename Start>
-std::optional<std::vector<pipe_bus_fd>> start_consumer(int consumer, size_t size, Start start) {
+// itself (`start` makes or finds it); `done` gets 0 once all play. When a pipe cannot be made
+// or play, the producers this start built are removed again unless another consumer listens
+// to them, and so is the consumer, and `done` gets 1.
+void start_consumer(int consumer, std::function<pipe_bus_fd(int)> start_pipe_of_consumer,
+                    Completion done) {
     int type = video_settings().enc_type;
     if (type < 0 || type > 2) {
         log_message(LOG_LEVEL_ERROR, "Unknown encoding type");
-        return std::nullopt;
     }
     std::vector<int> producers = producers_of(consumer, type);
     if (producers.empty() || !may_start(consumer)) {
-        return std::nullopt;
+        done(1);
+        return;
     }
-    std::array<bool, PIPE_COUNT> ran_before{};
+    auto start = std::make_shared<ConsumerStart>(ConsumerStart{consumer,
+                                                               type,
+                                                               producers,
+                                                               {},
+                                                               std::move(start_pipe_of_consumer),
+                                                               std::move(done),
+                                                               kRetries});
     for (int producer : producers) {
-        ran_before[producer] = is_running(producer);
+        start->ran_before[producer] = is_running(producer);
+        ++claims[producer];
     }
-    std::vector<pipe_bus_fd> entries(size, pipe_bus_fd{0, 0});
-    size_t next = 0;
-    bool failed = false;
-    for (int producer : producers) {
-        entries[next] = start_producer(producer);
-        failed = entries[next++].fd < 0;
-        if (failed) {
-            break;
-        }
-    }
-    if (!failed) {
-        entries[next] = start(type);
-        failed = entries[next].fd < 0;
-    }
-    if (failed) {
-        remove_new_producers(consumer, producers, ran_before);
-        return std::nullopt;
-    }
-    consumer_type[consumer] = type;
-    return entries;
+    start_step(start, 0);
 }
 
 int stop_consumer(int consumer) {
@@ -351,43 +408,51 @@ bool crash_safe_recording() {
     return !plain;
 }
 
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(
-    const RecordingNamer &name_recording) {
-    return start_consumer(PIPE_RECORD, kRecordEntries, [&name_recording](int type) {
-        return start_pipe(PIPE_RECORD, "record-pipe", [type, &name_recording](GstElement *pipe) {
-            // Named only for a new recording, once one that was still ending has flushed its
-            // own folder.
+void gstvideo_start_record(RecordingNamer name_recording, Completion done) {
+    start_consumer(
+        PIPE_RECORD,
+        [name_recording](int type) -> pipe_bus_fd {
+            if (is_created(PIPE_RECORD)) {
+                return start_pipe(PIPE_RECORD, "record-pipe", [](GstElement *) { return 0; });
+            }
+            // Named only for a new recording, once one that was still ending has left.
             std::optional<std::string> location = name_recording();
             if (!location) {
-                return -1;
+                return {0, PIPE_RECORD};
             }
-            int built = make_record(pipe, type, location->c_str());
-            if (built == 0) {
-                record_file = std::move(location);
-            }
-            return built;
-        });
-    });
+            return start_pipe(PIPE_RECORD, "record-pipe", [type, &location](GstElement *pipe) {
+                return make_record(pipe, type, location->c_str());
+            });
+        },
+        std::move(done));
 }
 
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port) {
-    // A running stream holds the port itself; one still ending is waited for by the start.
-    if (!is_created(PIPE_TCP_STREAM) && !tcp_port_is_free(port)) {
+void gstvideo_start_stream(int port, Completion done) {
+    // A stream that runs holds the port itself; one still ending is waited for by the start.
+    if (!is_created(PIPE_TCP_STREAM) && !is_stopping(PIPE_TCP_STREAM) && !tcp_port_is_free(port)) {
         log_message(LOG_LEVEL_WARN, "Stream port %d is taken", port);
-        return std::nullopt;
+        done(1);
+        return;
     }
-    return start_consumer(PIPE_TCP_STREAM, kStreamEntries, [port](int type) {
-        return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
-            return make_stream(pipeline, type, port);
-        });
-    });
+    start_consumer(
+        PIPE_TCP_STREAM,
+        [port](int type) {
+            return start_pipe(PIPE_TCP_STREAM, "stream-pipe", [type, port](GstElement *pipeline) {
+                return make_stream(pipeline, type, port);
+            });
+        },
+        std::move(done));
 }
 
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url) {
-    return start_consumer(PIPE_HTTP_STREAM, kHttpEntries, [url](int) {
-        return start_pipe(PIPE_HTTP_STREAM, "http-stream-pipe",
-                          [url](GstElement *pipeline) { return make_http_stream(pipeline, url); });
-    });
+void gstvideo_start_http_stream(const std::string &url, Completion done) {
+    start_consumer(
+        PIPE_HTTP_STREAM,
+        [url](int) {
+            return start_pipe(PIPE_HTTP_STREAM, "http-stream-pipe", [&url](GstElement *pipeline) {
+                return make_http_stream(pipeline, url.c_str());
+            });
+        },
+        std::move(done));
 }
 
 int gstvideo_stop_record() {
@@ -406,27 +471,32 @@ void gstvideo_stop_unused_producers() {
     stop_unused_producers(-1);
 }
 
-void media_record_ended() {
-    if (record_file) {
-        remove_empty_fragments(*record_file);
-        flush_folder_of_file(fragment_path(*record_file, 0));
-        record_file.reset();
+// Tracks the record pipe's fragments so that the end of its last one can stand for an
+// end-of-stream that the split sink fails to deliver.
+void record_element_message(GstMessage *message) {
+    const GstStructure *structure = gst_message_get_structure(message);
+    if (!structure) {
+        return;
+    }
+    if (gst_structure_has_name(structure, "splitmuxsink-fragment-opened")) {
+        ++record_open_fragments;
+        const gchar *location = gst_structure_get_string(structure, "location");
+        if (location && crash_safe_recording()) {
+            fragment_sync_follow(location);
+        }
+        set_end_deadline(PIPE_RECORD, kRecordEndTimeoutUs);
+    } else if (gst_structure_has_name(structure, "splitmuxsink-fragment-closed")) {
+        if (record_open_fragments > 0) {
+            --record_open_fragments;
+        }
+        if (record_open_fragments == 0) {
+            set_end_deadline(PIPE_RECORD, kRecordClosedGraceUs);
+        }
     }
 }
 
-void flush_folder_of_file(const std::string &path) {
-    size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "."
-                         : slash == 0               ? "/"
-                                                    : path.substr(0, slash);
-    if (DIR *directory = opendir(folder.c_str())) {
-        while (const dirent *entry = readdir(directory)) {
-            if (entry->d_name[0] == 'v' || entry->d_name[0] == 'i') {
-                flush_file((folder + "/" + entry->d_name).c_str());
-            }
-        }
-        closedir(directory);
-    }
-    flush_file(folder.c_str());
-    sync();
+void record_released() {
+    record_open_fragments = 0;
+    fragment_sync_stop();
+    media_record_ended();
 }

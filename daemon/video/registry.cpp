@@ -1,194 +1,275 @@
-// The registry of pipeline slots: creation, state changes, the end-of-stream protocol and the
-// bus messages.
+// The registry of pipeline slots: creation, the slot states and their one transition
+// function, the end-of-stream protocol, the bus messages, and the state changes that clients
+// ask for. Nothing here waits: what takes time is told later, by the bus or by a deadline.
 #include "video/registry.h"
 
-#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "core/event_aggregator.h"
 #include "core/log.h"
+#include "core/loop_tasks.h"
 #include "core/memory.h"
 #include "core/sysroot.h"
-#include "video/fragment_sync.h"
+#include "core/timer_list.h"
 #include "video/gst_handle.h"
-#include "video/http_restart.h"
 
 namespace {
 
-const char *const kShortNames[PIPE_COUNT] = {
-    "src",    "display", "record_video_enc", "audio_enc",   "tcp-stream",
-    "record", "splash",  "http_stream",      "transformer", "stream_vid_enc",
-};
+using std::chrono::milliseconds;
 
-// How long a state query waits for a pending change to settle. A pipeline can stay pending
-// for ever (a live sink waiting for a first buffer that never comes); the main thread must
-// not, nor long: every client waits meanwhile. A change that data completes settles within a
-// few frames.
-constexpr GstClockTime kStateQueryWait = 200 * GST_MSECOND;
 // How long a start waits to learn whether a new pipeline reaches PLAYING; one that is slower
 // than that is taken as started. A sink that cannot open fails within the change to PAUSED,
-// before any wait; a pipeline without pictures (the camera gone) never gets there, and a
-// recording starts up to four pipes, so each may hold the main loop only briefly: together
-// well within the second in which the daemon answers.
-constexpr GstClockTime kStartWait = 150 * GST_MSECOND;
-
-// How long a pipe may take to deliver its end-of-stream before it is torn down anyway. The
-// record pipe finishes an MP4 file first, so it gets longer; once its last fragment has been
-// closed after the end-of-stream, its files are complete and a short grace is enough.
-constexpr gint64 kEosTimeoutUs = 5 * G_USEC_PER_SEC;
-constexpr gint64 kRecordEosTimeoutUs = 10 * G_USEC_PER_SEC;
-constexpr gint64 kRecordClosedGraceUs = G_USEC_PER_SEC / 2;
+// before any wait; a pipeline without pictures (the camera gone) never gets there.
+constexpr milliseconds kStartWait{150};
+// How long a state change asked for by a client waits for a pending one to settle, and how
+// often it looks again meanwhile.
+constexpr milliseconds kSettleWait{200};
+constexpr milliseconds kSettleLook{10};
 // How long the stop of the daemon waits for its pipes to end before tearing down the rest: a
 // sight that is switched off must go within seconds. A recording's fragments keep an index
 // that is at most half a second old, so one torn down is still played up to about there.
-constexpr gint64 kDrainUs = 3 * G_USEC_PER_SEC;
-// How long a start waits for a pipe of the same slot that is ending: a sound pipe ends within a
-// few frames; for one that does not, the start fails rather than hold the main loop until the
-// pipe's deadline.
-constexpr gint64 kEndWaitUs = 400 * G_USEC_PER_SEC / 1000;
+constexpr milliseconds kDrain{3000};
+
+// A slot goes Empty -> Starting -> Playing -> Ending -> Stopping -> Empty; a start that fails
+// or a pipe that is torn down skips to Stopping. Only `enter` changes it.
+enum class SlotState { Empty, Starting, Playing, Ending, Stopping };
+
+const char *const kStateNames[] = {"empty", "starting", "playing", "ending", "stopping"};
+
+struct Slot {
+    GstRef<GstElement> pipeline;
+    GstRef<GstBus> bus;
+    SlotState state = SlotState::Empty;
+    // The deadline of the state: taken as started, or torn down.
+    TimerId deadline = 0;
+    // Starts waiting for this pipe to play, and for the slot to be free again.
+    std::vector<Completion> until_playing;
+    std::vector<std::function<void()>> after_end;
+};
 
 gstvideo_configs configs{};
-GstRef<GstElement> pipes[PIPE_COUNT];
-GstRef<GstBus> buses[PIPE_COUNT];
-bool eos_events[PIPE_COUNT];
-gint64 eos_deadline[PIPE_COUNT];
-// Fragments of the record pipe that were opened and not yet closed.
-int record_open_fragments = 0;
-// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing, and
-// tears down at `drain_deadline` whatever has not ended.
+std::array<Slot, PIPE_COUNT> slots;
+// Set once every pipe was asked to stop: the daemon is on its way out and starts nothing.
 bool closing = false;
-gint64 drain_deadline = 0;
+std::function<void(int)> pipe_left_hook;
 
 bool valid_id(int id) {
     return id >= 0 && id < PIPE_COUNT;
 }
 
-// The shared encoders and the transformer, which feed the record and stream pipes.
-bool is_producer(int id) {
-    return id == PIPE_TRANSFORMER || id == PIPE_RECORD_VIDEO_ENC || id == PIPE_STREAM_VID_ENC ||
-           id == PIPE_AUDIO_ENC;
+void tear_down_overdue(int id);
+
+void arm_deadline(int id, milliseconds delay, void (*expired)(int)) {
+    slots[id].deadline = timer_after(delay, [id, expired] {
+        slots[id].deadline = 0;
+        expired(id);
+    });
 }
 
-gint64 eos_timeout(int id) {
-    return id == PIPE_RECORD ? kRecordEosTimeoutUs : kEosTimeoutUs;
+void taken_as_started(int id);
+
+// The one transition of a slot: the deadline of the old state goes, the new state's is set,
+// and whoever waits for the new state is told.
+void enter(int id, SlotState next) {
+    Slot &slot = slots[id];
+    log_message(LOG_LEVEL_DEBUG, "Pipe %d: %s -> %s", id, kStateNames[int(slot.state)],
+                kStateNames[int(next)]);
+    timer_cancel(std::exchange(slot.deadline, 0));
+    slot.state = next;
+    switch (next) {
+        case SlotState::Starting:
+            arm_deadline(id, kStartWait, taken_as_started);
+            break;
+        case SlotState::Playing:
+            for (Completion &done : std::exchange(slot.until_playing, {})) {
+                done(0);
+            }
+            break;
+        case SlotState::Ending:
+            arm_deadline(id, milliseconds(pipe_kind(id).end_timeout_us / 1000), tear_down_overdue);
+            break;
+        case SlotState::Stopping:
+            // A start that never got to play has failed.
+            for (Completion &done : std::exchange(slot.until_playing, {})) {
+                done(1);
+            }
+            break;
+        case SlotState::Empty:
+            for (std::function<void()> &next_start : std::exchange(slot.after_end, {})) {
+                next_start();
+            }
+            break;
+    }
 }
 
-int set_pipe_state(int id, GstState state) {
-    return gstvideo_set_state(pipes[id].get(), state);
+void taken_as_started(int id) {
+    enter(id, SlotState::Playing);
 }
 
-// Empties the slot. The bus descriptor leaves the event aggregator before the bus is released:
-// once closed, its number can be handed to the next descriptor opened (another pipe's bus, a
-// client), which an entry left behind would then shadow.
+// Empties the slot: the bus descriptor leaves the event aggregator before the bus is
+// released (once closed, its number can be handed to the next descriptor opened, which an
+// entry left behind would then shadow), the modules drop their handles, and the pipeline is
+// stopped off the loop; the slot takes a new pipe once it has stopped.
 void release_pipe(int id) {
-    GstElement *pipeline = pipes[id].get();
-    if (gstvideo_set_state(pipeline, GST_STATE_NULL) != 0) {
-        // A pipeline that cannot be queried is stopped all the same before it is released.
-        gst_element_set_state(pipeline, GST_STATE_NULL);
+    Slot &slot = slots[id];
+    GstRef<GstElement> pipeline = std::move(slot.pipeline);
+    live_forget_pipeline(pipeline.get());
+    encoders_forget_pipeline(pipeline.get());
+    ea_unregister_event(get_bus_filefd(slot.bus.get()));
+    slot.bus.reset();
+    enter(id, SlotState::Stopping);
+    if (void (*released)() = pipe_kind(id).on_released) {
+        released();
     }
-    live_forget_pipeline(pipeline);
-    encoders_forget_pipeline(pipeline);
-    if (id == PIPE_HTTP_STREAM) {
-        http_restart_forget();
-    }
-    ea_unregister_event(get_bus_filefd(buses[id].get()));
-    buses[id].reset();
-    pipes[id].reset();
-    eos_events[id] = false;
-    hand_back_free_memory();
+    stop_off_loop(std::move(pipeline), [id] {
+        hand_back_free_memory();
+        enter(id, SlotState::Empty);
+    });
 }
 
-void destroy_pipe(int id) {
-    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+// A pipe that ended (or was torn down) leaves its slot and the daemon is told.
+void pipe_left(int id) {
     release_pipe(id);
-    if (id == PIPE_RECORD) {
-        record_open_fragments = 0;
-        fragment_sync_stop();
-        media_record_ended();
+    if (pipe_left_hook) {
+        pipe_left_hook(id);
     }
 }
 
 void tear_down_overdue(int id) {
     log_message(LOG_LEVEL_WARN,
                 "Pipe %d did not deliver its end-of-stream in time, tearing it down", id);
-    destroy_pipe(id);
+    log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+    pipe_left(id);
 }
 
-// Tracks the record pipe's fragments so that the end of its last one can stand for an
-// end-of-stream that the split sink fails to deliver.
-void track_record_fragment(GstMessage *message) {
-    const GstStructure *structure = gst_message_get_structure(message);
-    if (!structure) {
+void log_failure(GstMessage *message, int id, const char *path) {
+    GError *raw_error = nullptr;
+    gchar *raw_debug = nullptr;
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
+        gst_message_parse_error(message, &raw_error, &raw_debug);
+    } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
+        gst_message_parse_warning(message, &raw_error, &raw_debug);
+    } else {
+        gst_message_parse_info(message, &raw_error, &raw_debug);
+    }
+    GErrorPtr error(raw_error);
+    GText debug(raw_debug);
+    const char *text = error ? error->message : "(NULL)";
+    auto handled = pipe_kind(id).on_failure;
+    if (handled && handled(message, path, text)) {
         return;
     }
-    if (gst_structure_has_name(structure, "splitmuxsink-fragment-opened")) {
-        ++record_open_fragments;
-        const gchar *location = gst_structure_get_string(structure, "location");
-        if (location && crash_safe_recording()) {
-            fragment_sync_follow(location);
-        }
-        if (eos_events[PIPE_RECORD]) {
-            eos_deadline[PIPE_RECORD] = g_get_monotonic_time() + kRecordEosTimeoutUs;
-        }
-    } else if (gst_structure_has_name(structure, "splitmuxsink-fragment-closed")) {
-        if (record_open_fragments > 0) {
-            --record_open_fragments;
-        }
-        if (eos_events[PIPE_RECORD] && record_open_fragments == 0) {
-            gint64 grace = g_get_monotonic_time() + kRecordClosedGraceUs;
-            if (grace < eos_deadline[PIPE_RECORD]) {
-                eos_deadline[PIPE_RECORD] = grace;
-            }
-        }
+    log_message(LOG_LEVEL_WARN, "from element %s: %s", path, text);
+    if (debug) {
+        log_message(LOG_LEVEL_WARN, "%s", debug.get());
+    }
+    // Some sinks tell a failure to open (a port already taken) only by an error message and
+    // change state all the same, to play on without a device: the start has failed. A pipe
+    // that restarts on its failures (the upload, whose server may come back) leaves them to
+    // its restarts.
+    if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR && slots[id].state == SlotState::Starting &&
+        !handled) {
+        discard_pipe(id);
     }
 }
 
+bool reached_playing(GstMessage *message, int id) {
+    if (GST_MESSAGE_SRC(message) != GST_OBJECT(slots[id].pipeline.get())) {
+        return false;
+    }
+    GstState new_state = GST_STATE_VOID_PENDING;
+    gst_message_parse_state_changed(message, nullptr, &new_state, nullptr);
+    return new_state == GST_STATE_PLAYING;
+}
+
+// 1 when the pipe has ended with this message.
 int message_handle(GstMessage *message, int id) {
     GstObject *source = GST_MESSAGE_SRC(message);
     GText path(source ? gst_object_get_path_string(source) : g_strdup("(NULL)"));
-    int result = 0;
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
-            destroy_pipe(id);
-            result = 1;
-            break;
+            log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+            pipe_left(id);
+            return 1;
         case GST_MESSAGE_ERROR:
         case GST_MESSAGE_WARNING:
-        case GST_MESSAGE_INFO: {
-            GError *raw_error = nullptr;
-            gchar *raw_debug = nullptr;
-            if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-                gst_message_parse_error(message, &raw_error, &raw_debug);
-            } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_WARNING) {
-                gst_message_parse_warning(message, &raw_error, &raw_debug);
-            } else {
-                gst_message_parse_info(message, &raw_error, &raw_debug);
-            }
-            GErrorPtr error(raw_error);
-            GText debug(raw_debug);
-            const char *text = error ? error->message : "(NULL)";
-            if (id == PIPE_HTTP_STREAM && source &&
-                strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") == 0) {
-                // The upload's failures restart it, told in one line per restart.
-                http_restart_sink_failed(path.get(), text);
-                break;
-            }
-            log_message(LOG_LEVEL_WARN, "from element %s: %s", path.get(), text);
-            if (debug) {
-                log_message(LOG_LEVEL_WARN, "%s", debug.get());
+        case GST_MESSAGE_INFO:
+            log_failure(message, id, path.get());
+            break;
+        case GST_MESSAGE_STATE_CHANGED:
+            if (slots[id].state == SlotState::Starting && reached_playing(message, id)) {
+                enter(id, SlotState::Playing);
             }
             break;
-        }
         case GST_MESSAGE_ELEMENT:
-            if (id == PIPE_RECORD) {
-                track_record_fragment(message);
+            if (auto on_element = pipe_kind(id).on_element_message) {
+                on_element(message);
             }
             break;
         default:
             break;
     }
-    return result;
+    return 0;
+}
+
+// Changes a pipe's state once a pending change has settled: `done` gets 0, or -1 when a change
+// is still pending after kSettleWait or the pipe's state is failed.
+void change_state_when_settled(int id, GstState target, Completion done, int looks_left) {
+    GstElement *pipeline = is_created(id) ? slots[id].pipeline.get() : nullptr;
+    if (!pipeline) {
+        done(1);
+        return;
+    }
+    GstState current = GST_STATE_VOID_PENDING;
+    GstStateChangeReturn query = gst_element_get_state(pipeline, &current, nullptr, 0);
+    if (query == GST_STATE_CHANGE_ASYNC) {
+        if (looks_left <= 0) {
+            done(-1);
+            return;
+        }
+        timer_after(kSettleLook, [id, target, done, looks_left] {
+            change_state_when_settled(id, target, done, looks_left - 1);
+        });
+        return;
+    }
+    if (current == target) {
+        done(0);
+        return;
+    }
+    gst_element_set_state(pipeline, target);
+    bool settled = query == GST_STATE_CHANGE_SUCCESS || query == GST_STATE_CHANGE_NO_PREROLL;
+    log_message(LOG_LEVEL_DEBUG, "%s state of pipe %d to %d",
+                settled ? "Changed" : "Failed to change", id, target);
+    done(settled ? 0 : -1);
+}
+
+void change_state(int id, GstState target, Completion done) {
+    constexpr int kLooks = static_cast<int>(kSettleWait / kSettleLook);
+    change_state_when_settled(id, target, std::move(done), kLooks);
+}
+
+// Changes every existing pipe's state in identifier order, stopping at the first failure.
+void change_all_states(int from, GstState target, const char *failure, Completion done) {
+    int id = from;
+    while (id < PIPE_COUNT && !is_created(id)) {
+        ++id;
+    }
+    if (id == PIPE_COUNT) {
+        done(0);
+        return;
+    }
+    change_state(id, target, Completion([id, target, failure, done](int result, const auto &) {
+                     if (result != 0) {
+                         log_message(LOG_LEVEL_WARN, failure, id);
+                         done(1);
+                         return;
+                     }
+                     change_all_states(id + 1, target, failure, done);
+                 }));
 }
 
 }  // namespace
@@ -198,11 +279,11 @@ gstvideo_configs &video_settings() {
 }
 
 const char *gstvideo_pipe_short_name(int id) {
-    return valid_id(id) ? kShortNames[id] : nullptr;
+    return valid_id(id) ? pipe_kind(id).short_name : nullptr;
 }
 
 GstElement *pipeline_of(int id) {
-    return valid_id(id) ? pipes[id].get() : nullptr;
+    return valid_id(id) ? slots[id].pipeline.get() : nullptr;
 }
 
 bool is_created(int id) {
@@ -210,7 +291,11 @@ bool is_created(int id) {
 }
 
 bool eos_pending(int id) {
-    return valid_id(id) && eos_events[id];
+    return valid_id(id) && slots[id].state == SlotState::Ending;
+}
+
+bool is_stopping(int id) {
+    return valid_id(id) && slots[id].state == SlotState::Stopping;
 }
 
 int gstvideo_init(const gstvideo_configs &settings) {
@@ -230,10 +315,20 @@ int gstvideo_init(const gstvideo_configs &settings) {
     return 0;
 }
 
+void gstvideo_on_pipe_left(std::function<void(int)> hook) {
+    pipe_left_hook = std::move(hook);
+}
+
 void gstvideo_destroy() {
-    for (int id = 0; id < PIPE_COUNT; ++id) {
-        if (pipes[id]) {
-            release_pipe(id);
+    // At exit nothing else runs: what is left stops here.
+    for (Slot &slot : slots) {
+        if (slot.pipeline) {
+            ea_unregister_event(get_bus_filefd(slot.bus.get()));
+            live_forget_pipeline(slot.pipeline.get());
+            encoders_forget_pipeline(slot.pipeline.get());
+            gst_element_set_state(slot.pipeline.get(), GST_STATE_NULL);
+            slot.pipeline.reset();
+            slot.bus.reset();
         }
     }
     if (gst_is_initialized()) {
@@ -248,34 +343,54 @@ int get_bus_filefd(GstBus *bus) {
 }
 
 int create_pipeline(int id, const char *name) {
-    if (!pipes[id]) {
+    Slot &slot = slots[id];
+    if (!slot.pipeline) {
         GstElement *pipeline = gst_pipeline_new(name);
         if (!pipeline) {
             return -1;
         }
-        pipes[id] = gst_take_floating(pipeline);
-        buses[id].reset(gst_element_get_bus(pipeline));
+        slot.pipeline = gst_take_floating(pipeline);
+        slot.bus.reset(gst_element_get_bus(pipeline));
+        int fd = get_bus_filefd(slot.bus.get());
+        if (ea_register_event(fd, EA_PIPE_BUS, static_cast<uintptr_t>(id)) != 0) {
+            log_message(LOG_LEVEL_WARN, "Failed to watch the bus of pipe %d", id);
+        }
     }
-    return get_bus_filefd(buses[id].get());
+    return get_bus_filefd(slot.bus.get());
 }
 
-int gstvideo_set_state(GstElement *element, GstState target) {
+void pipe_built(int id) {
+    enter(id, SlotState::Starting);
     GstState current = GST_STATE_VOID_PENDING;
-    GstStateChangeReturn query = gst_element_get_state(element, &current, nullptr, kStateQueryWait);
-    if (query == GST_STATE_CHANGE_ASYNC) {
-        return -1;
+    GstStateChangeReturn query =
+        gst_element_get_state(slots[id].pipeline.get(), &current, nullptr, 0);
+    if (query != GST_STATE_CHANGE_ASYNC && current == GST_STATE_PLAYING) {
+        enter(id, SlotState::Playing);
     }
-    if (current == target) {
-        return 0;
+}
+
+void stop_off_loop(GstRef<GstElement> pipeline, std::function<void()> then) {
+    struct Stop {
+        GstRef<GstElement> pipeline;
+        std::function<void()> then;
+    };
+    auto stop = std::make_unique<Stop>(Stop{std::move(pipeline), std::move(then)});
+    GstElement *element = stop->pipeline.get();
+    if (!element) {
+        stop->then();
+        return;
     }
-    GText name(gst_element_get_name(element));
-    gst_element_set_state(element, target);
-    if (query == GST_STATE_CHANGE_SUCCESS || query == GST_STATE_CHANGE_NO_PREROLL) {
-        log_message(LOG_LEVEL_DEBUG, "Changed state of element %s to %d", name.get(), target);
-        return 0;
-    }
-    log_message(LOG_LEVEL_DEBUG, "Failed to change state of element %s to %d", name.get(), target);
-    return -1;
+    gst_element_call_async(
+        element,
+        [](GstElement *pipeline, gpointer data) {
+            gst_element_set_state(pipeline, GST_STATE_NULL);
+            std::shared_ptr<Stop> stopped(static_cast<Stop *>(data));
+            loop_post([stopped] {
+                stopped->pipeline.reset();
+                stopped->then();
+            });
+        },
+        stop.release(), nullptr);
 }
 
 bool join_timeline_of(GstElement *pipeline, int id) {
@@ -312,25 +427,20 @@ bool join_timeline_of(GstElement *pipeline, int id) {
     return true;
 }
 
-// Where the end-of-stream of a pipe enters, in order. A plain base source takes it on its
-// streaming thread, and handing it over waits until that thread is free. The split sink of the
-// record pipe holds the sound back while the pictures lag behind it, so the pictures end
-// first: once their producer has stopped, only their end-of-stream lets the sound through.
+namespace {
+
+// Where the end-of-stream of a pipe enters, in the order of its entry.
 std::vector<GstRef<GstElement>> eos_entry_points(int id) {
-    GstBin *bin = GST_BIN(pipes[id].get());
-    std::vector<const char *> names;
-    if (id == PIPE_RECORD) {
-        names = {"rec-vid-ipsrc", "rec-aud-ipsrc"};
-    }
+    GstBin *bin = GST_BIN(slots[id].pipeline.get());
     std::vector<GstRef<GstElement>> entries;
-    for (const char *name : names) {
-        GstRef<GstElement> element(gst_bin_get_by_name(bin, name));
+    for (const char *name : pipe_kind(id).end_entries) {
+        GstRef<GstElement> element(name ? gst_bin_get_by_name(bin, name) : nullptr);
         if (element) {
             entries.push_back(std::move(element));
         }
     }
     if (entries.empty()) {
-        entries.push_back(gst_add_ref(pipes[id].get()));
+        entries.push_back(gst_add_ref(slots[id].pipeline.get()));
     }
     return entries;
 }
@@ -343,49 +453,35 @@ GstPadProbeReturn end_instead_of_buffer(GstPad *pad, GstPadProbeInfo *, gpointer
     return GST_PAD_PROBE_DROP;
 }
 
-// Where the end-of-stream enters on the source's own streaming thread, in place of its next
-// buffer, rather than being handed to the source from the main thread, which waits for that
-// thread to be free:
-// - the still picture never ends by itself, and its source pushes the next picture as soon as
-//   the last one has left, so it holds its stream lock nearly all the time (seconds of wait);
-// - the sound source waits for samples holding that lock, and a sound server that stops
-//   giving any would hold the main thread for good.
-// A source that stalls so never delivers the end; its pipe's deadline removes it.
-const char *end_at_next_buffer_of(int id) {
-    switch (id) {
-        case PIPE_SPLASH:
-            return "splash-image-freeze";
-        case PIPE_AUDIO_ENC:
-            return "audio-src";
-        default:
-            return nullptr;
-    }
-}
-
 bool end_at_next_buffer(int id) {
-    const char *name = end_at_next_buffer_of(id);
-    GstRef<GstElement> source(name ? gst_bin_get_by_name(GST_BIN(pipes[id].get()), name) : nullptr);
+    const char *name = pipe_kind(id).end_at_next_buffer;
+    GstRef<GstElement> source(name ? gst_bin_get_by_name(GST_BIN(slots[id].pipeline.get()), name)
+                                   : nullptr);
     GstRef<GstPad> pad(source ? gst_element_get_static_pad(source.get(), "src") : nullptr);
     return pad && gst_pad_add_probe(pad.get(), GST_PAD_PROBE_TYPE_BUFFER, end_instead_of_buffer,
                                     nullptr, nullptr) != 0;
 }
 
+}  // namespace
+
 void send_eos(int id) {
-    if (eos_events[id]) {
+    if (eos_pending(id)) {
         log_message(LOG_LEVEL_INFO, "EOS to pipe: %d already sent.", id);
         return;
     }
     log_message(LOG_LEVEL_INFO, "Sending eos on pipe: %d", id);
+    GstElement *pipeline = slots[id].pipeline.get();
     GstState current = GST_STATE_VOID_PENDING;
     GstState pending = GST_STATE_VOID_PENDING;
-    gst_element_get_state(pipes[id].get(), &current, &pending, 0);
+    gst_element_get_state(pipeline, &current, &pending, 0);
     bool paused = current == GST_STATE_PAUSED || pending == GST_STATE_PAUSED;
     if ((current == GST_STATE_NULL && pending == GST_STATE_VOID_PENDING) ||
-        (paused && is_producer(id))) {
+        (paused && pipe_kind(id).producer)) {
         // Stopped (waiting for a restart), nothing flows that could carry an end. A paused
         // producer has nothing to finish, and playing again it would hand pictures held since
         // the pause to consumers that are ending, out of their time order.
-        destroy_pipe(id);
+        log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
+        pipe_left(id);
         return;
     }
     // Any other paused pipeline plays again to end: held in PAUSED, a live source never hands
@@ -393,19 +489,29 @@ void send_eos(int id) {
     // not live the streaming thread waits in the sink, so handing the end-of-stream over would
     // wait for it on the main thread for ever.
     if (paused) {
-        gst_element_set_state(pipes[id].get(), GST_STATE_PLAYING);
+        gst_element_set_state(pipeline, GST_STATE_PLAYING);
     }
+    // A plain base source takes the end on its streaming thread, and handing it over waits
+    // until that thread is free: a source that holds its stream lock gets it in place of its
+    // next buffer instead.
     if (!end_at_next_buffer(id)) {
         for (const GstRef<GstElement> &entry : eos_entry_points(id)) {
             gst_element_send_event(entry.get(), gst_event_new_eos());
         }
     }
-    eos_events[id] = true;
-    eos_deadline[id] = g_get_monotonic_time() + eos_timeout(id);
+    enter(id, SlotState::Ending);
+}
+
+void set_end_deadline(int id, gint64 from_now_us) {
+    if (!eos_pending(id)) {
+        return;
+    }
+    timer_cancel(std::exchange(slots[id].deadline, 0));
+    arm_deadline(id, milliseconds(from_now_us / 1000), tear_down_overdue);
 }
 
 pipe_bus_fd gstvideo_start_pipe(int id) {
-    if (is_created(id)) {
+    if (!valid_id(id) || slots[id].state != SlotState::Empty) {
         return {-1, id};
     }
     switch (id) {
@@ -428,56 +534,44 @@ int gstvideo_stop_pipe(int id) {
     return 0;
 }
 
-int gstvideo_pause_pipe(int id) {
-    if (!is_created(id)) {
-        return 1;
-    }
-    return set_pipe_state(id, GST_STATE_PAUSED);
+void gstvideo_pause_pipe(int id, Completion done) {
+    change_state(id, GST_STATE_PAUSED, std::move(done));
 }
 
-int gstvideo_resume_pipe(int id) {
-    if (!is_created(id)) {
-        return 1;
-    }
-    return set_pipe_state(id, GST_STATE_PLAYING);
+void gstvideo_resume_pipe(int id, Completion done) {
+    change_state(id, GST_STATE_PLAYING, std::move(done));
 }
 
-int gstvideo_pause_all_pipes() {
+void gstvideo_pause_all_pipes(Completion done) {
     log_message(LOG_LEVEL_INFO, "Requesting pause of all pipes..");
-    for (int id = 0; id < PIPE_COUNT; ++id) {
-        if (pipes[id] && set_pipe_state(id, GST_STATE_PAUSED) != 0) {
-            log_message(LOG_LEVEL_WARN, "Failed to pause pipe %d", id);
-            return 1;
-        }
-    }
-    return 0;
+    change_all_states(0, GST_STATE_PAUSED, "Failed to pause pipe %d", std::move(done));
 }
 
-int gstvideo_resume_all_pipes() {
+void gstvideo_resume_all_pipes(Completion done) {
     log_message(LOG_LEVEL_INFO, "Requesting resume of all pipes..");
-    for (int id = 0; id < PIPE_COUNT; ++id) {
-        if (pipes[id] && set_pipe_state(id, GST_STATE_PLAYING) != 0) {
-            log_message(LOG_LEVEL_WARN, "Failed to resume pipe %d", id);
-            return 1;
-        }
-    }
-    return 0;
+    change_all_states(0, GST_STATE_PLAYING, "Failed to resume pipe %d", std::move(done));
 }
 
 void gstvideo_stop_all_pipes() {
     log_message(LOG_LEVEL_INFO, "Requesting stop of all pipes..");
     closing = true;
-    drain_deadline = g_get_monotonic_time() + kDrainUs;
+    timer_after(kDrain, [] {
+        for (int id = 0; id < PIPE_COUNT; ++id) {
+            if (eos_pending(id)) {
+                tear_down_overdue(id);
+            }
+        }
+    });
     for (int id = 0; id < PIPE_COUNT; ++id) {
-        if (pipes[id]) {
+        if (is_created(id)) {
             send_eos(id);
         }
     }
 }
 
 int gstvideo_are_pipes_closed() {
-    for (const auto &pipe : pipes) {
-        if (pipe) {
+    for (const Slot &slot : slots) {
+        if (slot.state != SlotState::Empty) {
             return 0;
         }
     }
@@ -489,29 +583,15 @@ int gstvideo_is_playing(int id) {
 }
 
 int gstvideo_process_message(int id) {
-    if (!valid_id(id) || !buses[id]) {
+    if (!valid_id(id) || !slots[id].bus) {
         // An entry of a batch whose pipe an earlier handler of the same batch ended.
         return 0;
     }
-    GstRef<GstMessage> message(gst_bus_pop(buses[id].get()));
+    GstRef<GstMessage> message(gst_bus_pop(slots[id].bus.get()));
     if (!message) {
         return 0;
     }
     return message_handle(message.get(), id);
-}
-
-std::vector<int> gstvideo_check_deadlines() {
-    std::vector<int> ended;
-    gint64 now = g_get_monotonic_time();
-    for (int id = 0; id < PIPE_COUNT; ++id) {
-        bool overdue = now >= eos_deadline[id] || (closing && now >= drain_deadline);
-        if (pipes[id] && eos_events[id] && overdue) {
-            tear_down_overdue(id);
-            ended.push_back(id);
-        }
-    }
-    http_restart_when_due();
-    return ended;
 }
 
 bool may_start(int id) {
@@ -521,25 +601,25 @@ bool may_start(int id) {
     return !closing;
 }
 
-bool wait_for_end(int id) {
-    log_message(LOG_LEVEL_INFO, "Pipe %d is ending, waiting for its end", id);
-    const gint64 give_up = g_get_monotonic_time() + kEndWaitUs;
-    while (pipes[id]) {
-        gint64 now = g_get_monotonic_time();
-        if (now >= eos_deadline[id]) {
-            tear_down_overdue(id);
-            break;
-        }
-        gint64 left = std::min(eos_deadline[id], give_up) - now;
-        if (left <= 0) {
-            return false;
-        }
-        GstRef<GstMessage> message(gst_bus_timed_pop(buses[id].get(), left * GST_USECOND));
-        if (message) {
-            message_handle(message.get(), id);
-        }
+void after_end_of(int id, std::function<void()> next) {
+    Slot &slot = slots[id];
+    if (slot.state == SlotState::Ending || slot.state == SlotState::Stopping) {
+        log_message(LOG_LEVEL_INFO, "Pipe %d is ending, the start waits for its end", id);
+        slot.after_end.push_back(std::move(next));
+        return;
     }
-    return true;
+    next();
+}
+
+void when_playing(int id, Completion done) {
+    Slot &slot = slots[id];
+    if (slot.state == SlotState::Playing) {
+        done(0);
+    } else if (slot.state == SlotState::Starting) {
+        slot.until_playing.push_back(std::move(done));
+    } else {
+        done(1);
+    }
 }
 
 void discard_pipe(int id) {
@@ -548,27 +628,10 @@ void discard_pipe(int id) {
 }
 
 int start_playing(GstElement *pipeline, int id) {
-    GstStateChangeReturn result = GST_STATE_CHANGE_FAILURE;
-    if (join_timeline_of(pipeline, id)) {
-        result = gst_element_set_state(pipeline, GST_STATE_PLAYING);
+    if (!join_timeline_of(pipeline, id) ||
+        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        log_message(LOG_LEVEL_WARN, "Pipe %d cannot play", id);
+        return -1;
     }
-    if (result == GST_STATE_CHANGE_ASYNC) {
-        result = gst_element_get_state(pipeline, nullptr, nullptr, kStartWait);
-    }
-    // Some sinks tell a failure to open (a port already taken) only by an error message and
-    // change state all the same, to play on without a device. The upload's failures are left
-    // to its restarts: its server may come back.
-    GstRef<GstMessage> error;
-    if (id != PIPE_HTTP_STREAM) {
-        GstRef<GstBus> bus(gst_element_get_bus(pipeline));
-        error.reset(gst_bus_pop_filtered(bus.get(), GST_MESSAGE_ERROR));
-    }
-    if (error) {
-        GError *raw_error = nullptr;
-        gst_message_parse_error(error.get(), &raw_error, nullptr);
-        GErrorPtr parsed(raw_error);
-        log_message(LOG_LEVEL_WARN, "from element %s: %s", GST_MESSAGE_SRC_NAME(error.get()),
-                    parsed ? parsed->message : "(NULL)");
-    }
-    return result == GST_STATE_CHANGE_FAILURE || error ? -1 : 0;
+    return 0;
 }

@@ -4,7 +4,11 @@
 
 #include <gst/gst.h>
 
+#include <array>
+#include <functional>
 #include <string>
+
+#include "core/completion.h"
 
 #include "core/log.h"
 #include "video/gst_handle.h"
@@ -15,19 +19,45 @@ gstvideo_configs &video_settings();
 // Amplification of the microphone = volume / kMicScale.
 constexpr double kMicScale = 2.0;
 
+// What the registry knows of each pipe: how it ends and what happens around its end. One
+// entry per pipe identifier (video/pipe_table.cpp).
+struct PipeKind {
+    const char *short_name;
+    // How long it may take to deliver its end-of-stream before it is torn down anyway.
+    gint64 end_timeout_us;
+    // Elements that take the end-of-stream, in order (unused entries null); none: the
+    // pipeline itself.
+    std::array<const char *, 2> end_entries;
+    // An element whose next buffer is replaced by the end-of-stream, on its own streaming
+    // thread (a source that holds its stream lock nearly all the time); null when none.
+    const char *end_at_next_buffer;
+    // A shared producer: paused, it has nothing to finish and is torn down instead.
+    bool producer;
+    // An element message of the pipe (the split sink's fragments); may be null.
+    void (*on_element_message)(GstMessage *message);
+    // An error or warning of the pipe: true when handled (the upload's restarts); may be null.
+    bool (*on_failure)(GstMessage *message, const char *path, const char *text);
+    // The pipe has left its slot (its end-of-recording check, no restart); may be null.
+    void (*on_released)();
+};
+const PipeKind &pipe_kind(int id);
+
 // The pipeline in slot `id`, or null when the slot is empty (or `id` is out of range).
 GstElement *pipeline_of(int id);
+// True while the slot holds a pipeline that has not left it (starting, playing or ending).
 bool is_created(int id);
 // True while an end-of-stream was sent to the pipe and its end is awaited.
 bool eos_pending(int id);
+// True while the pipe that left slot `id` is still being stopped: the slot takes no new one.
+bool is_stopping(int id);
 
-// Makes an empty pipeline in slot `id` unless one exists: the bus descriptor, or -1.
+// Makes an empty pipeline in slot `id` unless one exists and registers its bus with the event
+// aggregator: the bus descriptor, or -1.
 int create_pipeline(int id, const char *name);
 int get_bus_filefd(GstBus *bus);
-// Changes the element's state after any pending change has settled: 0, or -1 when a change
-// is still pending or the element's state is failed.
-int gstvideo_set_state(GstElement *element, GstState target);
 void send_eos(int id);
+// Moves the end-of-stream deadline of an ending pipe to `from_now_us` from now.
+void set_end_deadline(int id, gint64 from_now_us);
 // The stream encoder and the stream consumers take their producer's timestamps as they are
 // and end in clock-synchronised sinks, so each plays in the timeline (clock and base time) of
 // the producer it listens to. Otherwise one built or restarted after its producer holds every
@@ -41,28 +71,35 @@ bool join_timeline_of(GstElement *pipeline, int id);
 
 // False, with a warning, once the video was asked to stop: nothing new is built then.
 bool may_start(int id);
-// Waits briefly for pipe `id`, which is ending, to leave its slot: by its end-of-stream (its
-// bus is read here meanwhile) or by its tear-down when its deadline passes. True once it has
-// gone; false when it is still ending (the main loop must not wait for it: every client
-// would wait too).
-bool wait_for_end(int id);
+// Runs `next` once slot `id` is free for a new pipe: at once unless its pipe is ending or still
+// stopping, else when it has gone (by its end-of-stream or its deadline's tear-down).
+void after_end_of(int id, std::function<void()> next);
+// Calls `done` with 0 once pipe `id` plays (or has been starting for longer than a start may
+// take, then it is taken as started), with 1 when it failed to start or is not there.
+void when_playing(int id, Completion done);
 // Removes a pipe that could not be built or started.
 void discard_pipe(int id);
-// Sets a freshly built pipe `id` playing in its producer's timeline: 0, or -1 (with a warning)
-// when it cannot get there (a sink that cannot open its device or port).
+// Joins its producer's timeline and sets a freshly built pipe `id` playing, without waiting:
+// 0, or -1 (with a warning) when the change fails at once (a sink that cannot open its device
+// or port). Whether it gets to PLAYING is told by `when_playing`.
 int start_playing(GstElement *pipeline, int id);
+// Marks a pipe just built as starting; called by start_pipe.
+void pipe_built(int id);
+// Stops a pipeline (to NULL, which joins its streaming threads) on a GStreamer thread, then
+// runs `then` on the main thread.
+void stop_off_loop(GstRef<GstElement> pipeline, std::function<void()> then);
 
 // The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
 // `build` (which returns 0 on success). A pipe that is ending is not handed out, since it is
-// about to go: the new one is built once it has gone, and the start fails when it does not go
-// soon. A pipe that could not be built is removed.
+// about to go: a caller that wants a new one waits with `after_end_of` first. A pipe that could
+// not be built is removed.
 template <typename Builder>
 pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
     pipe_bus_fd result{-1, id};
     if (!may_start(id)) {
         return result;
     }
-    if (is_created(id) && eos_pending(id) && !wait_for_end(id)) {
+    if (eos_pending(id) || is_stopping(id)) {
         log_message(LOG_LEVEL_WARN, "Pipe %d not started: it is still ending", id);
         return result;
     }
@@ -79,6 +116,7 @@ pipe_bus_fd start_pipe(int id, const char *name, Builder build) {
         discard_pipe(id);
         return result;
     }
+    pipe_built(id);
     result.fd = fd;
     return result;
 }
@@ -91,15 +129,19 @@ void encoders_forget_pipeline(GstElement *pipeline);
 // its head and its data is synced while it grows. Unless MRVDC_PLAIN_RECORDING is set (the
 // benchmarks' baseline: the index is written when a fragment closes, nothing synced before).
 bool crash_safe_recording();
-// Run after the record pipe has left its slot: flushes the recording's folder.
+// The record pipe's hooks: its fragments, and its end (flushes the recording's folder).
+void record_element_message(GstMessage *message);
+void record_released();
 void media_record_ended();
+// The upload's hook: its sink's failures restart it.
+bool http_sink_failure(GstMessage *message, const char *path, const char *text);
 
 // Live-picture elements the snapshot and overlay operations act on (may be null).
 GstElement *live_overlay();
 GstElement *live_display_sink();
 
-// Forces the files of a folder whose names start with v or i, then the folder, to storage.
-void flush_folder_of_file(const std::string &path);
+// Forces a file, then its folder, to storage (on the storage worker: it waits on the card).
+void flush_file_and_folder(const std::string &path);
 // The pad template of the first static pad template of the element's factory that matches; null
 // when none does. An empty or null `name` matches any template name.
 GstRef<GstPadTemplate> get_pad_template(GstElement *element, GstPadDirection direction,
