@@ -33,6 +33,7 @@
 #include "core/message_bus.h"
 #include "core/pid_file.h"
 #include "core/service_manager.h"
+#include "core/storage_worker.h"
 #include "core/sysroot.h"
 #include "core/timer.h"
 #include "core/timer_list.h"
@@ -345,9 +346,7 @@ void write_back_config() {
         return;
     }
     update_conf_file = 0;
-    clock_t start = clock();
-    cfg_write_config_file(sysroot_path(CFG_DEFAULT_PATH).c_str());
-    log_message(LOG_LEVEL_INFO, "Config write takes : %fs", seconds_since(start));
+    cfg_write_back(sysroot_path(CFG_DEFAULT_PATH));
 }
 
 void run_event_loop() {
@@ -369,6 +368,10 @@ void run_event_loop() {
 }
 
 void daemon_shutdown() {
+    // The last settings, a recording's end and the events still queued reach storage and the
+    // bus before the log closes.
+    write_back_config();
+    storage_finish();
     socket_close(server.get());
     kbd_close();
     log_close();

@@ -1,5 +1,9 @@
 #include "control/camera_controls.h"
 
+#include <deque>
+#include <functional>
+#include <utility>
+
 #include "config/config.h"
 #include "control/device_state.h"
 #include "control/overlay_messages.h"
@@ -121,24 +125,67 @@ int ac_update_nuc_type(int nuc_type) {
     return exec_system_cmd("mrvac shutter-movement %d", nuc_type == 2 ? 0 : 1);
 }
 
-int ac_exec_luminance_cmd(int index) {
-    if (index < 0 || index >= LUM_VALUE_SIZE) {
-        return 1;
-    }
-    if (is_hdmi_connected()) {
-        log_message(LOG_LEVEL_WARN, "HDMI connected - skip oled command");
-    } else if (!disable_non_video) {
-        // The stored index is what the panel shows: a value it refuses is not kept, so it is
-        // neither written back nor the base of the next pol step.
-        if (int result = uoled_set_lum(lum_values[index])) {
-            return result;
-        }
+namespace {
+
+// Luminance changes run one at a time, in the order asked for: each step picks its index when
+// the one before has ended, so a pol press during a panel write steps on from the index that
+// write leaves.
+struct LumStep {
+    std::function<int()> index;
+    Completion done;
+};
+std::deque<LumStep> lum_steps;
+bool lum_writing = false;
+
+void run_lum_steps();
+
+// The stored index is what the panel shows: a value it refuses is not kept, so it is neither
+// written back nor the base of the next pol step.
+void lum_written(int index, int result, const Completion &done) {
+    lum_writing = false;
+    if (result == 0) {
         ov_brigthness_icon(static_cast<unsigned>(index));
+        ac_store_setting(global_config.luminance, index);
     }
-    ac_store_setting(global_config.luminance, index);
-    return 0;
+    done(result);
+    run_lum_steps();
 }
 
-int ac_toggle_lum() {
-    return ac_exec_luminance_cmd((global_config.luminance + 1) % LUM_VALUE_SIZE);
+void run_lum_steps() {
+    while (!lum_writing && !lum_steps.empty()) {
+        LumStep step = std::move(lum_steps.front());
+        lum_steps.pop_front();
+        int index = step.index();
+        if (is_hdmi_connected() || disable_non_video) {
+            if (!disable_non_video) {
+                log_message(LOG_LEVEL_WARN, "HDMI connected - skip oled command");
+            }
+            ac_store_setting(global_config.luminance, index);
+            step.done(0);
+            continue;
+        }
+        lum_writing = true;
+        uoled_set_lum_later(lum_values[index], [index, done = std::move(step.done)](int result) {
+            lum_written(index, result, done);
+        });
+    }
+}
+
+void queue_lum_step(std::function<int()> index, Completion done) {
+    lum_steps.push_back(LumStep{std::move(index), std::move(done)});
+    run_lum_steps();
+}
+
+}  // namespace
+
+void ac_exec_luminance_cmd(int index, Completion done) {
+    if (index < 0 || index >= LUM_VALUE_SIZE) {
+        done(1);
+        return;
+    }
+    queue_lum_step([index] { return index; }, std::move(done));
+}
+
+void ac_toggle_lum(Completion done) {
+    queue_lum_step([] { return (global_config.luminance + 1) % LUM_VALUE_SIZE; }, std::move(done));
 }

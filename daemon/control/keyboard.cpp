@@ -79,7 +79,13 @@ int process_kbd_event(const kbd_event *event) {
         case KBD_KEY_ZOOM:
             return ac_toggle_zoom();
         case KBD_KEY_POL:
-            return ac_toggle_lum();
+            // The panel answers later: a refusal is reported then.
+            ac_toggle_lum(Completion([](int result, const std::optional<std::string> &) {
+                if (result != 0) {
+                    log_message(LOG_LEVEL_WARN, "failed to process kbd input");
+                }
+            }));
+            return 0;
         default:
             return 1;
     }

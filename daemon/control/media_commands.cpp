@@ -6,6 +6,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/config.h"
@@ -16,6 +17,7 @@
 #include "core/sysroot.h"
 #include "video/empty_fragments.h"
 #include "video/gstvideo.h"
+#include "video/recording_end.h"
 
 namespace {
 
@@ -42,8 +44,10 @@ std::string media_folder(const char *kind) {
     return concatenate_strings({global_config.media_path, kind});
 }
 
-bool first_fragment_exists(const std::string &location) {
-    return access(fragment_path(location, 0).c_str(), F_OK) == 0;
+// Taken while its first fragment exists, or while the end of a recording of that name still
+// has to remove the empty ones.
+bool name_taken(const std::string &location) {
+    return access(fragment_path(location, 0).c_str(), F_OK) == 0 || recording_ending(location);
 }
 
 // The split sink's location pattern of a new recording. One started within the same second as
@@ -58,7 +62,8 @@ std::optional<std::string> record_location(const std::string &folder, const char
         }
         std::string location =
             fragment_pattern(concatenate_strings({folder, prefix, *timestamp, "_"}), ".mp4");
-        if (!first_fragment_exists(location)) {
+        if (!name_taken(location)) {
+            recording_named(location);
             return location;
         }
         usleep(kPollUs);
@@ -99,21 +104,23 @@ int ac_start_stop_http_stream(int start) {
     return register_pipes(gstvideo_start_http_stream(global_config.http_url.c_str()));
 }
 
-int ac_make_snapshot() {
+void ac_make_snapshot(Completion done) {
     std::optional<std::string> timestamp = get_timestamp_string();
     if (!timestamp) {
-        return 1;
+        done(1);
+        return;
     }
     log_message(LOG_LEVEL_DEBUG, "timestamp: %s", timestamp->c_str());
     std::string folder = media_folder("/image/");
     create_folder(folder.c_str());
     if (has_enough_space(global_config.media_path.c_str(), kSnapshotFreeSpace) == 0) {
         log_message(LOG_LEVEL_WARN, "Snapshot: not enough space");
-        return 1;
+        done(1);
+        return;
     }
     std::string path = concatenate_strings({folder, "img_", *timestamp, ".jpeg"});
     log_message(LOG_LEVEL_DEBUG, "make snapshot: %s", path.c_str());
-    return gstvideo_takesnapshot(path.c_str());
+    gstvideo_takesnapshot(path, std::move(done));
 }
 
 int ac_set_enc_type(int type) {

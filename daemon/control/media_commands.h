@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "core/completion.h"
+
 // Free space demanded on the media file system before a recording starts and while it runs,
 // and before a snapshot.
 constexpr uint64_t kRecordFreeSpace = 117964800ULL;
@@ -15,8 +17,9 @@ constexpr uint64_t kSnapshotFreeSpace = 2359296ULL;
 int ac_start_stop_record(int start);
 int ac_start_stop_stream(int start);
 int ac_start_stop_http_stream(int start);
-// 0 when the JPEG was written, 1 otherwise.
-int ac_make_snapshot();
+// `done` gets 0 once the JPEG is written, 1 otherwise; the writing is left to the storage
+// worker.
+void ac_make_snapshot(Completion done);
 // 0 stored (or unchanged), 1 out of range or refused while recording or TCP streaming.
 int ac_set_enc_type(int type);
 // 0 stored (or unchanged), 1 outside 0..100.

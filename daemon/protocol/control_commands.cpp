@@ -5,6 +5,7 @@
 #include "control/reticle_settings.h"
 #include "protocol/command_args.h"
 #include "protocol/command_handlers.h"
+#include "protocol/commands.h"
 #include "protocol/ipc_message.h"
 
 int user_cmd_disable_kbd(char *, std::optional<std::string> &) {
@@ -19,8 +20,10 @@ int user_cmd_kbd_nuc(char *, std::optional<std::string> &) {
     return ac_exec_nuc_cmd(1);
 }
 
+// The luminance commands answer once the panel took the value.
 int user_cmd_kbd_pol(char *, std::optional<std::string> &) {
-    return ac_toggle_lum();
+    ac_toggle_lum(reply_later());
+    return 0;
 }
 
 int user_cmd_enable_pip(char *data, std::optional<std::string> &) {
@@ -69,5 +72,6 @@ int user_cmd_set_nuc_type(char *data, std::optional<std::string> &) {
 }
 
 int user_cmd_set_lum(char *data, std::optional<std::string> &) {
-    return ac_exec_luminance_cmd(leading_int(data));
+    ac_exec_luminance_cmd(leading_int(data), reply_later());
+    return 0;
 }

@@ -3,6 +3,7 @@
 #include "core/event_aggregator.h"
 #include "protocol/command_args.h"
 #include "protocol/command_handlers.h"
+#include "protocol/commands.h"
 #include "protocol/ipc_message.h"
 #include "video/gstvideo.h"
 
@@ -38,7 +39,8 @@ int user_cmd_enable_record(char *data, std::optional<std::string> &) {
 }
 
 int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
-    return ac_make_snapshot();
+    ac_make_snapshot(reply_later());
+    return 0;
 }
 
 int user_cmd_enable_tcp_stream(char *data, std::optional<std::string> &) {

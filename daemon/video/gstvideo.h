@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "core/completion.h"
+
 // Video settings, filled by the daemon core from the configuration and handed to
 // gstvideo_init. The subsystem keeps its own copy.
 struct gstvideo_configs {
@@ -123,9 +125,10 @@ int gstvideo_change_enc_type(int type);
 // a warning when outside 0..100.
 int gstvideo_set_microphone_volume(int volume);
 
-// JPEG of the last displayed frame written to `path`: 0 when written, 1 otherwise (no
-// display pipe, no frame yet, failed conversion or write).
-int gstvideo_takesnapshot(const char *path);
+// JPEG of the last displayed frame written to `path`: the frame is taken now, converted and
+// written on the storage worker; `done` gets 0 when written, 1 otherwise (no display pipe, no
+// frame yet, failed conversion or write, or not done within a few seconds).
+void gstvideo_takesnapshot(const std::string &path, Completion done);
 // Hands "object.property:value" to the overlay of the source or splash pipeline, whichever
 // was built last; always 0.
 int gstvideo_set_qml_param(const char *object, const char *property, const char *value);

@@ -14,12 +14,15 @@
 #include <string>
 
 #include "config/config.h"
+#include "core/loop_tasks.h"
+#include "core/storage_worker.h"
 #include "control/media_commands.h"
 #include "core/daemon_state.h"
 #include "log_capture.h"
 #include "video/empty_fragments.h"
 #include "video/gst_handle.h"
 #include "video/gstvideo.h"
+#include "video/recording_end.h"
 #include "video/registry.h"
 
 namespace {
@@ -45,6 +48,13 @@ std::string make_temp_dir() {
 
 void touch(const std::string &path) {
     std::ofstream(path) << "x";
+}
+
+// The result a snapshot operation ends with when it ends before returning.
+int snapshot_result(const std::function<void(Completion)> &take) {
+    int result = -1;
+    take(Completion([&result](int value, const std::optional<std::string> &) { result = value; }));
+    return result;
 }
 
 bool stand_ins_available() {
@@ -167,7 +177,9 @@ TEST_F(VideoTest, EmptyRegistryAndIdentifiersOutOfRange) {
     EXPECT_EQ(gstvideo_resume_all_pipes(), 0);
     EXPECT_EQ(gstvideo_set_qml_param("FtrMenu", "pipSt", "1"), 0);
     EXPECT_EQ(gstvideo_show_overlay(0), 0);
-    EXPECT_EQ(gstvideo_takesnapshot((sysroot_ + "/snap.jpeg").c_str()), 1);
+    EXPECT_EQ(snapshot_result(
+                  [this](Completion done) { gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done); }),
+              1);
     EXPECT_EQ(access((sysroot_ + "/snap.jpeg").c_str(), F_OK), -1);
     EXPECT_TRUE(gstvideo_check_deadlines().empty());
     EXPECT_EQ(gstvideo_stop_record(), 0);
@@ -239,7 +251,7 @@ TEST_F(VideoTest, MediaOperationsCheckBeforeActing) {
     EXPECT_EQ(ac_start_stop_record(1), 1);
     EXPECT_TRUE(log.contains("Failed to query the system for the remaing space in"));
     EXPECT_TRUE(log.contains("[WARN]: Record: not enough space"));
-    EXPECT_EQ(ac_make_snapshot(), 1);
+    EXPECT_EQ(snapshot_result(ac_make_snapshot), 1);
     EXPECT_TRUE(log.contains("[WARN]: Snapshot: not enough space"));
     EXPECT_EQ(gstvideo_are_pipes_closed(), 1);
     EXPECT_EQ(ac_start_stop_record(0), 0);
@@ -256,21 +268,28 @@ TEST_F(VideoTest, MediaOperationsCheckBeforeActing) {
     EXPECT_EQ(system(("test -z \"$(ls " + sysroot_ + "/home/root)\"").c_str()), 0);
 }
 
-TEST(FlushFolder, FlushesRecordingsAndSnapshotsThenTheFolder) {
+TEST(RecordingEnd, FlushesOnlyItsOwnFragmentsThenTheFolderOnTheWorker) {
     LogCapture log(1);
     std::string folder = make_temp_dir();
-    for (const char *name : {"video_1_00.mp4", "img_2.jpeg", "audio_3_00.mp4", "notes.txt"}) {
+    // The first fragment holds no media and goes; the second must still be flushed.
+    std::ofstream(folder + "/video_1_00.mp4").flush();
+    for (const char *name : {"video_1_01.mp4", "video_2_00.mp4", "img_2.jpeg"}) {
         touch(folder + "/" + name);
     }
-    flush_folder_of_file(folder + "/video_1_%02d.mp4");
+    std::string location = folder + "/video_1_%02d.mp4";
+    recording_named(location);
+    media_record_ended();
+    EXPECT_TRUE(recording_ending(location));
+    storage_finish();
+    loop_run_posted();
+    EXPECT_FALSE(recording_ending(location));
     std::string text = log.text();
-    EXPECT_NE(text.find("flushing: " + folder + "/video_1_00.mp4\n"), std::string::npos);
-    EXPECT_NE(text.find("flushing: " + folder + "/img_2.jpeg\n"), std::string::npos);
-    EXPECT_EQ(text.find("audio_3"), std::string::npos);
-    EXPECT_EQ(text.find("notes.txt"), std::string::npos);
+    EXPECT_EQ(access((folder + "/video_1_00.mp4").c_str(), F_OK), -1);
+    EXPECT_NE(text.find("flushing: " + folder + "/video_1_01.mp4\n"), std::string::npos);
+    EXPECT_EQ(text.find("video_2_00"), std::string::npos);
+    EXPECT_EQ(text.find("img_2"), std::string::npos);
     // The folder itself comes last.
-    EXPECT_NE(text.rfind("flushing: " + folder + "\n"), std::string::npos);
-    EXPECT_GT(text.rfind("flushing: " + folder + "\n"), text.find("img_2.jpeg"));
+    EXPECT_GT(text.rfind("flushing: " + folder + "\n"), text.find("video_1_01.mp4"));
     EXPECT_EQ(system(("rm -rf " + folder).c_str()), 0);
 }
 
