@@ -14,10 +14,10 @@
 #include <string>
 
 #include "config/config.h"
-#include "core/loop_tasks.h"
-#include "core/storage_worker.h"
 #include "control/media_commands.h"
 #include "core/daemon_state.h"
+#include "core/loop_tasks.h"
+#include "core/storage_worker.h"
 #include "log_capture.h"
 #include "video/empty_fragments.h"
 #include "video/gst_handle.h"
@@ -177,8 +177,9 @@ TEST_F(VideoTest, EmptyRegistryAndIdentifiersOutOfRange) {
     EXPECT_EQ(gstvideo_resume_all_pipes(), 0);
     EXPECT_EQ(gstvideo_set_qml_param("FtrMenu", "pipSt", "1"), 0);
     EXPECT_EQ(gstvideo_show_overlay(0), 0);
-    EXPECT_EQ(snapshot_result(
-                  [this](Completion done) { gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done); }),
+    EXPECT_EQ(snapshot_result([this](Completion done) {
+                  gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done);
+              }),
               1);
     EXPECT_EQ(access((sysroot_ + "/snap.jpeg").c_str(), F_OK), -1);
     EXPECT_TRUE(gstvideo_check_deadlines().empty());
