@@ -39,10 +39,11 @@ void restart_now() {
         return;
     }
     buffers_since_start = 0;
-    if (!join_timeline_of(pipeline, PIPE_HTTP_STREAM) ||
-        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        http_restart_sink_failed(GST_ELEMENT_NAME(pipeline), "could not start");
-    }
+    play_off_loop(pipeline, PIPE_HTTP_STREAM, [] {
+        if (GstElement *still_there = pipeline_of(PIPE_HTTP_STREAM)) {
+            http_restart_sink_failed(GST_ELEMENT_NAME(still_there), "could not start");
+        }
+    });
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "core/files.h"
 #include "core/log.h"
+#include "core/loop_tasks.h"
 #include "core/tcp_port.h"
 #include "core/timer_list.h"
 #include "video/elements.h"
@@ -358,7 +359,10 @@ void start_step(const std::shared_ptr<ConsumerStart> &start, size_t index) {
         return;
     }
     int id = index == start->producers.size() ? start->consumer : start->producers[index];
-    after_end_of(id, [start, index] { build_step(start, index); });
+    // Each pipe is built in a turn of the loop of its own, so that what waits meanwhile (other
+    // clients, the buttons) is served between them.
+    loop_post(
+        [start, index, id] { after_end_of(id, [start, index] { build_step(start, index); }); });
 }
 
 // Starts the producers the consumer needs with the current encoding type, then the consumer

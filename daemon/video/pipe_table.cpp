@@ -37,8 +37,25 @@ const PipeKind kPipes[PIPE_COUNT] = {
     {"stream_vid_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr},
 };
 
+// The elements of the pipes that start on request (recordings, streams, the splash).
+const char *const kOnRequestElements[] = {
+    "alsasrc",        "audioamplify", "curlhttpsink",         "filesink",
+    "h264parse",      "imagefreeze",  "imxipuvideotransform", "imxmp3audioenc",
+    "imxvpuenc_h264", "mp4mux",       "mpegaudioparse",       "mpegtsmux",
+    "pngdec",         "splitmuxsink", "tcpserversink",
+};
+
 }  // namespace
 
 const PipeKind &pipe_kind(int id) {
     return kPipes[id];
+}
+
+void warm_up_pipe_elements() {
+    for (const char *factory : kOnRequestElements) {
+        // A missing factory is told when a pipe that needs it is built.
+        if (GstElement *element = gst_element_factory_make(factory, nullptr)) {
+            gst_object_unref(gst_object_ref_sink(element));
+        }
+    }
 }

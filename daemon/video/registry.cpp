@@ -13,6 +13,7 @@
 #include "core/log.h"
 #include "core/loop_tasks.h"
 #include "core/memory.h"
+#include "core/serial_worker.h"
 #include "core/sysroot.h"
 #include "core/timer_list.h"
 #include "video/gst_handle.h"
@@ -42,6 +43,9 @@ const char *const kStateNames[] = {"empty", "starting", "playing", "ending", "st
 
 struct Slot {
     GstRef<GstElement> pipeline;
+    // Counts the pipelines the slot has held, so that a late report finds out whether it is
+    // about the one there now.
+    unsigned generation = 0;
     GstRef<GstBus> bus;
     SlotState state = SlotState::Empty;
     // The deadline of the state: taken as started, or torn down.
@@ -52,6 +56,9 @@ struct Slot {
 };
 
 gstvideo_configs configs{};
+// Pipeline state changes that join or start streaming threads, in the order asked for: a stop
+// never overtakes the start before it.
+SerialWorker state_worker;
 std::array<Slot, PIPE_COUNT> slots;
 // Set once every pipe was asked to stop: the daemon is on its way out and starts nothing.
 bool closing = false;
@@ -125,10 +132,7 @@ void release_pipe(int id) {
     if (void (*released)() = pipe_kind(id).on_released) {
         released();
     }
-    stop_off_loop(std::move(pipeline), [id] {
-        hand_back_free_memory();
-        enter(id, SlotState::Empty);
-    });
+    stop_off_loop(std::move(pipeline), [id] { enter(id, SlotState::Empty); });
 }
 
 // A pipe that ended (or was torn down) leaves its slot and the daemon is told.
@@ -240,11 +244,19 @@ void change_state_when_settled(int id, GstState target, Completion done, int loo
         done(0);
         return;
     }
-    gst_element_set_state(pipeline, target);
     bool settled = query == GST_STATE_CHANGE_SUCCESS || query == GST_STATE_CHANGE_NO_PREROLL;
     log_message(LOG_LEVEL_DEBUG, "%s state of pipe %d to %d",
-                settled ? "Changed" : "Failed to change", id, target);
-    done(settled ? 0 : -1);
+                settled ? "Changing" : "Failed to change", id, target);
+    // The change itself runs off the loop, after any asked for before; the pipe's state was
+    // settled, so it is told as done.
+    auto changing = std::make_shared<GstRef<GstElement>>(gst_add_ref(pipeline));
+    state_worker.run(
+        [changing, target] {
+            gst_element_set_state(changing->get(), target);
+            changing->reset();
+            return 0;
+        },
+        [done, settled](int) { done(settled ? 0 : -1); });
 }
 
 void change_state(int id, GstState target, Completion done) {
@@ -312,6 +324,7 @@ int gstvideo_init(const gstvideo_configs &settings) {
     log_message(LOG_LEVEL_INFO, "Gstreamer initialized, verison: %s", version.get());
     configs = settings;
     configs.mic_volume = settings.mic_volume / kMicScale;
+    warm_up_pipe_elements();
     return 0;
 }
 
@@ -320,6 +333,7 @@ void gstvideo_on_pipe_left(std::function<void(int)> hook) {
 }
 
 void gstvideo_destroy() {
+    state_worker.finish();
     // At exit nothing else runs: what is left stops here.
     for (Slot &slot : slots) {
         if (slot.pipeline) {
@@ -350,6 +364,7 @@ int create_pipeline(int id, const char *name) {
             return -1;
         }
         slot.pipeline = gst_take_floating(pipeline);
+        ++slot.generation;
         slot.bus.reset(gst_element_get_bus(pipeline));
         int fd = get_bus_filefd(slot.bus.get());
         if (ea_register_event(fd, EA_PIPE_BUS, static_cast<uintptr_t>(id)) != 0) {
@@ -370,30 +385,30 @@ void pipe_built(int id) {
 }
 
 void stop_off_loop(GstRef<GstElement> pipeline, std::function<void()> then) {
-    struct Stop {
-        GstRef<GstElement> pipeline;
-        std::function<void()> then;
-    };
-    auto stop = std::make_unique<Stop>(Stop{std::move(pipeline), std::move(then)});
-    GstElement *element = stop->pipeline.get();
-    if (!element) {
-        stop->then();
-        return;
-    }
-    gst_element_call_async(
-        element,
-        [](GstElement *pipeline, gpointer data) {
-            gst_element_set_state(pipeline, GST_STATE_NULL);
-            std::shared_ptr<Stop> stopped(static_cast<Stop *>(data));
-            loop_post([stopped] {
-                stopped->pipeline.reset();
-                stopped->then();
-            });
+    // The job owns the pipeline: its last reference goes on the worker, once it has stopped.
+    auto stopping = std::make_shared<GstRef<GstElement>>(std::move(pipeline));
+    state_worker.run(
+        [stopping] {
+            if (*stopping) {
+                gst_element_set_state(stopping->get(), GST_STATE_NULL);
+                stopping->reset();
+                // What the pipeline's buffers held goes back to the system.
+                hand_back_free_memory();
+            }
+            return 0;
         },
-        stop.release(), nullptr);
+        [then = std::move(then)](int) { then(); });
 }
 
-bool join_timeline_of(GstElement *pipeline, int id) {
+namespace {
+
+// The timeline a pipe joins (see play_off_loop): its producer's clock and base time.
+struct Timeline {
+    GstRef<GstClock> clock;
+    GstClockTime base_time;
+};
+
+std::shared_ptr<Timeline> timeline_for(int id) {
     int producer = -1;
     switch (id) {
         case PIPE_STREAM_VID_ENC:
@@ -410,21 +425,49 @@ bool join_timeline_of(GstElement *pipeline, int id) {
             producer = configs.enc_type == 0 ? PIPE_AUDIO_ENC : -1;
             break;
         default:
-            return true;
+            break;
     }
     GstElement *reference = pipeline_of(producer);
     if (!reference) {
-        return true;
+        return nullptr;
     }
-    GstRef<GstClock> clock(gst_pipeline_get_clock(GST_PIPELINE(reference)));
-    gst_pipeline_use_clock(GST_PIPELINE(pipeline), clock.get());
-    // Going to PAUSED resets the start time; from there on the base time stays as set.
-    if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
-        return false;
+    return std::make_shared<Timeline>(
+        Timeline{GstRef<GstClock>(gst_pipeline_get_clock(GST_PIPELINE(reference))),
+                 gst_element_get_base_time(reference)});
+}
+
+// On any thread: joins the timeline, if any, and sets the pipeline playing; false when a
+// change fails at once (a sink that cannot open its device or port).
+bool join_and_play(GstElement *pipeline, const Timeline *timeline) {
+    if (timeline) {
+        gst_pipeline_use_clock(GST_PIPELINE(pipeline), timeline->clock.get());
+        // Going to PAUSED resets the start time; from there on the base time stays as set.
+        if (gst_element_set_state(pipeline, GST_STATE_PAUSED) == GST_STATE_CHANGE_FAILURE) {
+            return false;
+        }
+        gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
+        gst_element_set_base_time(pipeline, timeline->base_time);
     }
-    gst_element_set_start_time(pipeline, GST_CLOCK_TIME_NONE);
-    gst_element_set_base_time(pipeline, gst_element_get_base_time(reference));
-    return true;
+    return gst_element_set_state(pipeline, GST_STATE_PLAYING) != GST_STATE_CHANGE_FAILURE;
+}
+
+}  // namespace
+
+void play_off_loop(GstElement *pipeline, int id, std::function<void()> on_failure) {
+    auto playing = std::make_shared<GstRef<GstElement>>(gst_add_ref(pipeline));
+    std::shared_ptr<Timeline> timeline = timeline_for(id);
+    state_worker.run(
+        [playing, timeline] {
+            bool played = join_and_play(playing->get(), timeline.get());
+            playing->reset();
+            return played ? 0 : -1;
+        },
+        [id, on_failure = std::move(on_failure)](int result) {
+            if (result != 0) {
+                log_message(LOG_LEVEL_WARN, "Pipe %d cannot play", id);
+                on_failure();
+            }
+        });
 }
 
 namespace {
@@ -628,10 +671,12 @@ void discard_pipe(int id) {
 }
 
 int start_playing(GstElement *pipeline, int id) {
-    if (!join_timeline_of(pipeline, id) ||
-        gst_element_set_state(pipeline, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
-        log_message(LOG_LEVEL_WARN, "Pipe %d cannot play", id);
-        return -1;
-    }
+    unsigned generation = slots[id].generation;
+    play_off_loop(pipeline, id, [id, generation] {
+        // Unless the pipe has left meanwhile, the start has failed.
+        if (slots[id].generation == generation && slots[id].state == SlotState::Starting) {
+            discard_pipe(id);
+        }
+    });
     return 0;
 }

@@ -41,6 +41,10 @@ struct PipeKind {
     void (*on_released)();
 };
 const PipeKind &pipe_kind(int id);
+// Makes one of each element of the pipes that start on request and drops it, at start-up: the
+// first start of each pipe then finds its plug-in loaded and its classes made, instead of
+// doing that on the main loop.
+void warm_up_pipe_elements();
 
 // The pipeline in slot `id`, or null when the slot is empty (or `id` is out of range).
 GstElement *pipeline_of(int id);
@@ -66,8 +70,10 @@ void set_end_deadline(int id, gint64 from_now_us);
 // audio encoder's sound: with video and audio, it plays in the audio encoder's timeline (whose
 // capture clock stays its own), so that a recording started while a stream's audio encoder
 // already runs gets its sound in step with its pictures. `pipeline` is (to be) pipe `id`.
-// False when the pipeline cannot even pause (a sink that cannot open its port).
-bool join_timeline_of(GstElement *pipeline, int id);
+// The timeline is taken now; the pipeline joins it and is set playing off the loop, after any
+// state change asked for before; `on_failure` runs on the main thread when that fails at once
+// (a sink that cannot open its device or port).
+void play_off_loop(GstElement *pipeline, int id, std::function<void()> on_failure);
 
 // False, with a warning, once the video was asked to stop: nothing new is built then.
 bool may_start(int id);
@@ -79,14 +85,14 @@ void after_end_of(int id, std::function<void()> next);
 void when_playing(int id, Completion done);
 // Removes a pipe that could not be built or started.
 void discard_pipe(int id);
-// Joins its producer's timeline and sets a freshly built pipe `id` playing, without waiting:
-// 0, or -1 (with a warning) when the change fails at once (a sink that cannot open its device
-// or port). Whether it gets to PLAYING is told by `when_playing`.
+// Joins its producer's timeline and sets a freshly built pipe `id` playing off the loop; when
+// that fails at once, the pipe is removed (with a warning) and its start fails. Whether it
+// gets to PLAYING is told by `when_playing`. 0.
 int start_playing(GstElement *pipeline, int id);
 // Marks a pipe just built as starting; called by start_pipe.
 void pipe_built(int id);
-// Stops a pipeline (to NULL, which joins its streaming threads) on a GStreamer thread, then
-// runs `then` on the main thread.
+// Stops a pipeline (to NULL, which joins its streaming threads) off the loop, after any state
+// change asked for before, then runs `then` on the main thread.
 void stop_off_loop(GstRef<GstElement> pipeline, std::function<void()> then);
 
 // The shape every start operation shares: the running pipe's descriptor, or a new pipe made by
