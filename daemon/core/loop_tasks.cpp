@@ -54,7 +54,12 @@ void loop_run_posted() {
 }
 
 void loop_tasks_close() {
-    std::lock_guard<std::mutex> lock(queue_mutex);
-    queue.clear();
+    // Dropped outside the lock: a task that goes may end an operation that posts again.
+    std::deque<std::function<void()>> dropped;
+    {
+        std::lock_guard<std::mutex> lock(queue_mutex);
+        dropped.swap(queue);
+    }
+    dropped.clear();
     event_fd.reset();
 }

@@ -11,4 +11,5 @@ int loop_tasks_init();
 void loop_post(std::function<void()> task);
 // On the main thread: runs every task posted so far.
 void loop_run_posted();
+// Drops what was posted and not run; at exit.
 void loop_tasks_close();

@@ -81,6 +81,9 @@ void timer_list_run_due() {
 }
 
 void timer_list_close() {
-    timers.clear();
+    // Taken out first: a callback that goes may end an operation that sets or cancels timers.
+    std::multimap<Clock::time_point, Timer> dropped;
+    dropped.swap(timers);
+    dropped.clear();
     timer_fd.reset();
 }

@@ -17,4 +17,5 @@ void timer_cancel(TimerId id);
 // Runs every callback that is due, in order of their deadlines, and arms the descriptor for
 // the next one.
 void timer_list_run_due();
+// Drops every timer that has not run; at exit.
 void timer_list_close();
