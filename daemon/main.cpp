@@ -18,10 +18,12 @@
 
 #include "config/config.h"
 #include "control/accelerometer.h"
+#include "control/camera_controls.h"
 #include "control/device_state.h"
 #include "control/keyboard.h"
 #include "control/media_commands.h"
 #include "control/startup.h"
+#include "core/command_runner.h"
 #include "core/control_socket.h"
 #include "core/daemon_state.h"
 #include "core/event_aggregator.h"
@@ -166,7 +168,11 @@ void block_stop_signals() {
     if (kFaultHooks) {
         sigaddset(&stop_signals, SIGUSR2);
     }
+    // The end of an outside command comes through the same descriptor; an inherited "ignore"
+    // would reap the commands before their status is read.
+    sigaddset(&stop_signals, SIGCHLD);
     sigprocmask(SIG_SETMASK, &stop_signals, nullptr);
+    signal(SIGCHLD, SIG_DFL);
     signal(SIGPIPE, SIG_IGN);
     signal_fd.reset(signalfd(-1, &stop_signals, SFD_CLOEXEC));
 }
@@ -263,8 +269,8 @@ void process_timer() {
     timer_read();
     service_watchdog_alive();
     // The camera core settles after power-up: two automatic corrections, then never again.
-    if (global_config.nuc_type == 0 && (tick == 10 || tick == 20)) {
-        exec_system_cmd("mrvac fast-nuc");
+    if (tick == 10 || tick == 20) {
+        ac_automatic_nuc();
     }
     if (tick < 100) {
         ++tick;
@@ -282,12 +288,17 @@ void process_timer() {
 }
 
 void process_signal(int signal_number) {
+    if (signal_number == SIGCHLD) {
+        command_runner_reap();
+        return;
+    }
     if (kFaultHooks && signal_number == SIGUSR2) {
         log_message(LOG_LEVEL_ERROR, "fatal error injected");
     }
     syslog(LOG_INFO, "Caught signal %d\n", signal_number);
     exit_flag = 1;
     log_message(LOG_LEVEL_INFO, "stopping daemon ...");
+    command_runner_stop();
     service_notify_stopping();
     gstvideo_stop_all_pipes();
     if (pid_file_name) {

@@ -9,6 +9,7 @@
 #include "control/overlay_messages.h"
 #include "control/panel.h"
 #include "control/reticle_geometry.h"
+#include "core/command_runner.h"
 #include "core/files.h"
 #include "core/log.h"
 
@@ -30,99 +31,137 @@ reticle_placement place_reticle(int zoom) {
     return placement;
 }
 
-int aim_core_at(const point &tcore) {
-    return exec_system_cmd("mrvac origin %d %d", static_cast<int>(tcore.x),
-                           static_cast<int>(tcore.y));
+// Points the core at the reticle's origin as it is when the step runs.
+CommandStep aim_core_at_reticle(int zoom) {
+    return CommandStep{[zoom]() -> std::optional<std::string> {
+        const point tcore = place_reticle(zoom).tcore;
+        return command_line("mrvac origin %d %d", static_cast<int>(tcore.x),
+                            static_cast<int>(tcore.y));
+    }};
+}
+
+// Aims the core, zooms it, then the overlay follows and `then` runs. Optional steps fail
+// without failing the operation (and stop each other).
+CommandPlan zoom_steps(int zoom, bool required, std::function<void()> then) {
+    CommandStep aim = aim_core_at_reticle(zoom);
+    aim.required = required;
+    CommandStep change{
+        [zoom]() -> std::optional<std::string> { return command_line("mrvac zoom %d", zoom); },
+        [zoom, then] {
+            const reticle_placement placement = place_reticle(zoom);
+            const point size = ac_calc_image_coords(zoom);
+            ov_zoom_icon(zoom, "ZOOM");
+            ov_zoom_reticle(placement.reticle.x, placement.reticle.y, placement.red_dot.x,
+                            placement.red_dot.y, size.x, size.y);
+            if (then) {
+                then();
+            }
+        },
+        required};
+    return CommandPlan{std::move(aim), std::move(change)};
+}
+
+// Planned when the operation runs: the PIP mode is stored at once; turning PIP on or off
+// resets the zoom first (its failure is not the operation's). `then` runs on success.
+CommandPlan pip_steps(int factor, std::function<void()> then) {
+    const int on = factor != 0 ? 1 : 0;
+    const bool mode_changed = ac_store_setting(global_config.pip_mode, on) != 0;
+    if (disable_non_video) {
+        if (then) {
+            then();
+        }
+        return {};
+    }
+    CommandPlan plan;
+    if (mode_changed || !on) {
+        zoom_value_index = 0;
+        plan = zoom_steps(zoom_values[0], false, nullptr);
+    }
+    if (mode_changed) {
+        plan.push_back(CommandStep{nullptr, [on] {
+                                       pip_index_value = 0;
+                                       ov_pip_reticle(on);
+                                   }});
+    }
+    // The core's aim point does not depend on the factor.
+    CommandStep aim = aim_core_at_reticle(1);
+    aim.on_success = [factor] {
+        ov_pip_reticle_offset(0, 0);
+        ov_zoom_icon(factor, "PIP_ZOOM");
+    };
+    plan.push_back(std::move(aim));
+    plan.push_back(CommandStep{
+        [factor]() -> std::optional<std::string> { return command_line("mrvac pip %d", factor); },
+        std::move(then)});
+    return plan;
 }
 
 }  // namespace
 
-int ac_exec_zoom_cmd(int zoom) {
-    if (disable_non_video) {
-        return 0;
-    }
-    const reticle_placement placement = place_reticle(zoom);
-    const point size = ac_calc_image_coords(zoom);
-    if (int status = aim_core_at(placement.tcore)) {
-        return status;
-    }
-    if (int status = exec_system_cmd("mrvac zoom %d", zoom)) {
-        return status;
-    }
-    ov_zoom_icon(zoom, "ZOOM");
-    ov_zoom_reticle(placement.reticle.x, placement.reticle.y, placement.red_dot.x,
-                    placement.red_dot.y, size.x, size.y);
-    return 0;
-}
-
-int ac_toggle_zoom() {
-    if (global_config.pip_mode == 1) {
-        int next = (pip_index_value + 1) % PIP_VALUE_SIZE;
-        int result = ac_exec_pip_cmd(pip_values[next]);
-        if (result == 0) {
-            pip_index_value = next;
-        }
-        return result;
-    }
-    int next = (zoom_value_index + 1) % ZOOM_VALUE_SIZE;
-    int result = ac_exec_zoom_cmd(zoom_values[next]);
-    if (result == 0) {
-        zoom_value_index = next;
-    }
-    return result;
-}
-
-void ac_reset_zoom() {
-    zoom_value_index = 0;
-    ac_exec_zoom_cmd(zoom_values[0]);
+void ac_toggle_zoom(Completion done) {
+    run_commands(
+        [] {
+            if (global_config.pip_mode == 1) {
+                const int next = (pip_index_value + 1) % PIP_VALUE_SIZE;
+                return pip_steps(pip_values[next], [next] { pip_index_value = next; });
+            }
+            const int next = (zoom_value_index + 1) % ZOOM_VALUE_SIZE;
+            if (disable_non_video) {
+                zoom_value_index = next;
+                return CommandPlan{};
+            }
+            return zoom_steps(zoom_values[next], true, [next] { zoom_value_index = next; });
+        },
+        std::move(done));
 }
 
 int ac_get_current_zoom_index() {
     return global_config.pip_mode == 1 ? pip_index_value : zoom_value_index;
 }
 
-int ac_exec_pip_cmd(int factor) {
-    const int on = factor != 0 ? 1 : 0;
-    const bool mode_changed = ac_store_setting(global_config.pip_mode, on) != 0;
-    if (disable_non_video) {
-        return 0;
-    }
-    if (mode_changed) {
-        ac_reset_zoom();
-        pip_index_value = 0;
-        ov_pip_reticle(on);
-    } else if (!on) {
-        ac_reset_zoom();
-    }
-    // The core's aim point does not depend on the factor.
-    if (int status = aim_core_at(place_reticle(1).tcore)) {
-        return status;
-    }
-    ov_pip_reticle_offset(0, 0);
-    ov_zoom_icon(factor, "PIP_ZOOM");
-    return exec_system_cmd("mrvac pip %d", factor);
+void ac_exec_pip_cmd(int factor, Completion done) {
+    run_commands([factor] { return pip_steps(factor, nullptr); }, std::move(done));
 }
 
-int ac_exec_nuc_cmd(int show_icon) {
-    if (disable_non_video) {
-        return 0;
-    }
-    if (show_icon) {
-        ov_nuc_icon();
-    }
-    return exec_system_cmd("mrvac fast-nuc");
+void ac_exec_nuc_cmd(int show_icon, Completion done) {
+    run_commands(
+        [show_icon] {
+            if (disable_non_video) {
+                return CommandPlan{};
+            }
+            if (show_icon) {
+                ov_nuc_icon();
+            }
+            return CommandPlan{fixed_command("mrvac fast-nuc")};
+        },
+        std::move(done));
 }
 
-int ac_update_nuc_type(int nuc_type) {
+void ac_automatic_nuc() {
+    run_commands(
+        [] {
+            return global_config.nuc_type == 0 ? CommandPlan{fixed_command("mrvac fast-nuc")}
+                                               : CommandPlan{};
+        },
+        Completion());
+}
+
+void ac_update_nuc_type(int nuc_type, Completion done) {
     if (nuc_type < 0 || nuc_type >= NUC_TYPE_COUNT) {
-        return 1;
+        done(1);
+        return;
     }
-    ac_store_setting(global_config.nuc_type, nuc_type);
-    if (disable_non_video) {
-        return 0;
-    }
-    // Mode 2 keeps the shutter still; the others let the core move it.
-    return exec_system_cmd("mrvac shutter-movement %d", nuc_type == 2 ? 0 : 1);
+    run_commands(
+        [nuc_type] {
+            ac_store_setting(global_config.nuc_type, nuc_type);
+            if (disable_non_video) {
+                return CommandPlan{};
+            }
+            // Mode 2 keeps the shutter still; the others let the core move it.
+            return CommandPlan{
+                fixed_command(command_line("mrvac shutter-movement %d", nuc_type == 2 ? 0 : 1))};
+        },
+        std::move(done));
 }
 
 namespace {

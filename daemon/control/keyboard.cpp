@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <utility>
 
 #include "control/camera_controls.h"
 #include "core/event_aggregator.h"
@@ -68,26 +69,25 @@ int kbd_read(kbd_event *event) {
     return -1;
 }
 
-int process_kbd_event(const kbd_event *event) {
+void process_kbd_event(const kbd_event *event, Completion done) {
     if (event->released != 1) {
-        return 0;
+        done(0);
+        return;
     }
     log_message(LOG_LEVEL_INFO, "kbd event: %d", event->key);
     switch (event->key) {
         case KBD_KEY_NUC:
-            return ac_exec_nuc_cmd(1);
+            ac_exec_nuc_cmd(1, std::move(done));
+            return;
         case KBD_KEY_ZOOM:
-            return ac_toggle_zoom();
+            ac_toggle_zoom(std::move(done));
+            return;
         case KBD_KEY_POL:
-            // The panel answers later: a refusal is reported then.
-            ac_toggle_lum(Completion([](int result, const std::optional<std::string> &) {
-                if (result != 0) {
-                    log_message(LOG_LEVEL_WARN, "failed to process kbd input");
-                }
-            }));
-            return 0;
+            ac_toggle_lum(std::move(done));
+            return;
         default:
-            return 1;
+            done(1);
+            return;
     }
 }
 
@@ -103,9 +103,11 @@ void kbd_handle_input() {
     if (kbd_read(&event) == 0) {
         // A button must never stop the sight (and cut a recording): a failed action is
         // reported, and the next press tries again.
-        if (process_kbd_event(&event) != 0) {
-            log_message(LOG_LEVEL_WARN, "failed to process kbd input");
-        }
+        process_kbd_event(&event, Completion([](int result, const std::optional<std::string> &) {
+            if (result != 0) {
+                log_message(LOG_LEVEL_WARN, "failed to process kbd input");
+            }
+        }));
         return;
     }
     if (device_gone && kbd_fd >= 0) {

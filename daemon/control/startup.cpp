@@ -7,7 +7,7 @@
 #include "control/reticle_geometry.h"
 #include "core/log.h"
 
-int ac_initial_reticle_config() {
+void ac_initial_reticle_config() {
     const reticle_src &image = ac_current_reticle();
     point reticle{}, fine{}, red_dot{}, tcore{};
     ac_calc_origin(1, &reticle, &fine, &red_dot, global_config.origin_x, global_config.origin_y,
@@ -20,7 +20,7 @@ int ac_initial_reticle_config() {
     ov_reticle_opacity(global_config.reticle_opacity);
     ov_pip_reticle_color(reticle_colors[global_config.reticle_color]);
     ov_pip_reticle(global_config.pip_mode);
-    return ac_update_nuc_type(global_config.nuc_type);
+    ac_update_nuc_type(global_config.nuc_type, Completion());
 }
 
 void device_start_init() {
@@ -30,7 +30,7 @@ void device_start_init() {
     ac_exec_luminance_cmd(global_config.luminance);
     log_message(LOG_LEVEL_DEBUG, "pip_mode: %d", global_config.pip_mode);
     if (global_config.pip_mode != 0) {
-        ac_exec_pip_cmd(pip_values[pip_index_value]);
+        ac_exec_pip_cmd(pip_values[pip_index_value], Completion());
         log_message(LOG_LEVEL_INFO, "PIP started by default");
     }
 }

@@ -3,5 +3,5 @@
 #pragma once
 
 void device_start_init();
-// The reticle part of start-up; returns the result of its last step (the NUC mode).
-int ac_initial_reticle_config();
+// The reticle part of start-up; its last step, the NUC mode, reaches the core later.
+void ac_initial_reticle_config();

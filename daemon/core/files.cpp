@@ -5,21 +5,18 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
 
 #include "core/log.h"
-#include "core/shell.h"
 #include "core/sysroot.h"
 #include "core/unique_fd.h"
 
 namespace {
 
 constexpr const char *kHdmiCableNode = "/sys/devices/soc0/soc/20e0000.hdmi_video/cable_state";
-constexpr size_t kCommandSize = 256;
 
 struct FileCloser {
     void operator()(FILE *file) const { fclose(file); }
@@ -107,21 +104,6 @@ std::string concatenate_strings(std::initializer_list<std::string_view> parts) {
         text += part;
     }
     return text;
-}
-
-int exec_system_cmd(const char *format, ...) {
-    char command[kCommandSize];
-    va_list args;
-    va_start(args, format);
-    int length = vsnprintf(command, sizeof(command), format, args);
-    va_end(args);
-    // A cut command line would run something nobody asked for: refuse it instead.
-    if (length < 0 || static_cast<size_t>(length) >= sizeof(command)) {
-        log_message(LOG_LEVEL_WARN, "System cmd too long, not executed: %s", command);
-        return -1;
-    }
-    log_message(LOG_LEVEL_INFO, "Executing system cmd: %s", command);
-    return run_shell_command(command);
 }
 
 int get_free_space(const char *path, uint64_t *out) {

@@ -1,4 +1,4 @@
-// Small file, time, string, shell and free-space helpers shared by start-up, the timer tick
+// Small file, time, string and free-space helpers shared by start-up, the timer tick
 // and the device-control commands.
 #pragma once
 
@@ -25,9 +25,6 @@ int flush_file(const char *path);
 // Creates a folder (0777 under the umask) when nothing exists at `path`; 0 when something does.
 int create_folder(const char *path);
 std::string concatenate_strings(std::initializer_list<std::string_view> parts);
-
-// Runs a shell command line (at most 255 characters) and returns the shell's status.
-int exec_system_cmd(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // Free bytes (including those reserved for the superuser) of the file system holding `path`:
 // 0, or 1 after a warning when it cannot be queried.

@@ -1,10 +1,8 @@
 #include "core/shell.h"
 
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <csignal>
 
 namespace {
@@ -22,9 +20,10 @@ void close_inherited_descriptors(int descriptor_limit) {
 }
 
 [[noreturn]] void exec_shell(const char *command, int descriptor_limit) {
+    setpgid(0, 0);
     close_inherited_descriptors(descriptor_limit);
-    // The daemon blocks its stop signals (they come through a descriptor) and ignores SIGPIPE;
-    // the command must not inherit either.
+    // The daemon blocks its stop signals and SIGCHLD (they come through a descriptor) and
+    // ignores SIGPIPE; the command must not inherit either.
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &default_action, nullptr);
@@ -37,20 +36,15 @@ void close_inherited_descriptors(int descriptor_limit) {
 
 }  // namespace
 
-int run_shell_command(const char *command) {
+pid_t spawn_shell_command(const char *command) {
     long limit = sysconf(_SC_OPEN_MAX);
     pid_t child = fork();
-    if (child < 0) {
-        return -1;
-    }
     if (child == 0) {
         exec_shell(command, limit > 0 ? static_cast<int>(limit) : 1024);
     }
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-        if (errno != EINTR) {
-            return -1;
-        }
+    if (child > 0) {
+        // Also here: the group must exist before anyone may kill it, whoever runs first.
+        setpgid(child, child);
     }
-    return status;
+    return child < 0 ? -1 : child;
 }

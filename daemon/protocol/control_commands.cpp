@@ -12,12 +12,15 @@ int user_cmd_disable_kbd(char *, std::optional<std::string> &) {
     return ac_disable_kbd();
 }
 
+// The commands that drive the camera core answer once its commands ended.
 int user_cmd_kbd_zoom(char *, std::optional<std::string> &) {
-    return ac_toggle_zoom();
+    ac_toggle_zoom(reply_later());
+    return 0;
 }
 
 int user_cmd_kbd_nuc(char *, std::optional<std::string> &) {
-    return ac_exec_nuc_cmd(1);
+    ac_exec_nuc_cmd(1, reply_later());
+    return 0;
 }
 
 // The luminance commands answer once the panel took the value.
@@ -28,7 +31,8 @@ int user_cmd_kbd_pol(char *, std::optional<std::string> &) {
 
 int user_cmd_enable_pip(char *data, std::optional<std::string> &) {
     // Any non-zero request shows PIP at factor 2; the zoom button steps it on.
-    return ac_exec_pip_cmd(leading_int(data) != 0 ? 2 : 0);
+    ac_exec_pip_cmd(leading_int(data) != 0 ? 2 : 0, reply_later());
+    return 0;
 }
 
 int user_cmd_get_zoom(char *, std::optional<std::string> &out) {
@@ -68,7 +72,8 @@ int user_cmd_set_reticle_opacity(char *data, std::optional<std::string> &) {
 }
 
 int user_cmd_set_nuc_type(char *data, std::optional<std::string> &) {
-    return ac_update_nuc_type(leading_int(data));
+    ac_update_nuc_type(leading_int(data), reply_later());
+    return 0;
 }
 
 int user_cmd_set_lum(char *data, std::optional<std::string> &) {

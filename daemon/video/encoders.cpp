@@ -1,7 +1,7 @@
 // Shared producers of recording and streaming: the IPU transformer, the two H.264 encoders
 // and the MP3 audio encoder, each ending in a named inter-pipeline sink.
 #include "video/encoders.h"
-#include "core/files.h"
+#include "core/command_runner.h"
 #include "core/log.h"
 #include "video/elements.h"
 #include "video/registry.h"
@@ -127,7 +127,7 @@ int make_audio_enc(GstElement *pipeline) {
     log_message(LOG_LEVEL_INFO, "Creating audio encoding.. ");
     const gstvideo_configs &settings = video_settings();
     if (!audio_init) {
-        exec_system_cmd("amixer -c 0 set 'DMic Rate' '128x'");
+        run_command("amixer -c 0 set 'DMic Rate' '128x'", Completion());
         audio_init = true;
     }
     GstRef<GstElement> alsa_src = make_element("alsasrc", "audio-src");

@@ -3,14 +3,17 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "core/command_runner.h"
 #include "core/event_aggregator.h"
 #include "core/files.h"
 #include "core/log.h"
@@ -173,19 +176,55 @@ TEST(Files, FreeSpaceBoundary) {
     EXPECT_EQ(has_enough_space("/tmp", UINT64_MAX), 0);
 }
 
-TEST(Files, ShellCommandsReturnTheShellStatus) {
+// The runner's end of a command comes on SIGCHLD through the main loop; here it is polled.
+std::vector<int> run_to_end(const std::vector<std::function<CommandPlan()>> &operations) {
+    std::vector<int> results;
+    for (const auto &plan : operations) {
+        run_commands(plan, Completion([&results](int result, const std::optional<std::string> &) {
+                         results.push_back(result);
+                     }));
+    }
+    for (int wait = 0; results.size() < operations.size() && wait < 500; ++wait) {
+        usleep(10000);
+        command_runner_reap();
+    }
+    return results;
+}
+
+TEST(CommandRunner, StatusesInOrderOptionalRunsAndRefusedLines) {
     LogCapture capture;
-    EXPECT_EQ(exec_system_cmd("exit %d", 0), 0);
-    int status = exec_system_cmd("exit %d", 3);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 3);
-    EXPECT_TRUE(capture.contains("[INFO]: Executing system cmd: exit 3\n"));
-    // A line that does not fit is refused rather than run cut short.
     TempDir dir;
-    std::string target = dir / "ran";
-    std::string padding(300, ' ');
-    EXPECT_NE(exec_system_cmd("%s touch %s", padding.c_str(), target.c_str()), 0);
-    EXPECT_EQ(is_file_created(target.c_str()), 0);
+    const std::string skipped = dir / "skipped";
+    const std::string refused = dir / "refused";
+    std::string order;
+    auto step = [&order](std::string line, char mark, bool required = true) {
+        return CommandStep([line] { return command_line("%s", line.c_str()); },
+                           [&order, mark] { order += mark; }, required);
+    };
+    std::vector<int> results = run_to_end({
+        [&] { return CommandPlan{step("exit 3", 'x')}; },
+        // A failing optional step skips the rest of its run; the operation goes on.
+        [&] {
+            return CommandPlan{step("exit 1", 'a', false), step("touch " + skipped, 'b', false),
+                               step("true", 'c'), step("true", 'd', false)};
+        },
+        // A line that does not fit is refused rather than run cut short.
+        [&] {
+            const std::string padding(300, ' ');
+            return CommandPlan{CommandStep([padding, &refused] {
+                return command_line("%s touch %s", padding.c_str(), refused.c_str());
+            })};
+        },
+    });
+    ASSERT_EQ(results.size(), 3u);
+    EXPECT_TRUE(WIFEXITED(results[0]));
+    EXPECT_EQ(WEXITSTATUS(results[0]), 3);
+    EXPECT_EQ(results[1], 0);
+    EXPECT_EQ(order, "cd");
+    EXPECT_EQ(is_file_created(skipped.c_str()), 0);
+    EXPECT_EQ(results[2], -1);
+    EXPECT_EQ(is_file_created(refused.c_str()), 0);
+    EXPECT_TRUE(capture.contains("[INFO]: Executing system cmd: exit 3\n"));
 }
 
 // The aggregator is process-wide: each test leaves it empty.
