@@ -16,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include <glib.h>
+
 #include "config/config.h"
 #include "control/accelerometer.h"
 #include "control/camera_controls.h"
@@ -245,9 +247,6 @@ void display_no_input() {
     if (splash.fd < 0) {
         log_message(LOG_LEVEL_ERROR, "Failed to create no input splash pipe");
     }
-    if (ea_register_event(splash.fd, EA_PIPE_BUS, static_cast<uintptr_t>(splash.pipe)) != 0) {
-        log_message(LOG_LEVEL_ERROR, "Failed to register splash pipe in event aggregator");
-    }
     send_mb_event(MB_EVENT_NO_INPUT_VIDEO);
 }
 
@@ -327,9 +326,7 @@ void dispatch(const ea_event &event) {
             break;
         case EA_PIPE_BUS:
             // An ended pipe's bus has already left the aggregator.
-            if (gstvideo_process_message(static_cast<int>(event.data)) != 0) {
-                pipe_ended(static_cast<int>(event.data));
-            }
+            gstvideo_process_message(static_cast<int>(event.data));
             break;
         case EA_SIGNAL:
             process_signal(decode_signal(event.fd));
@@ -360,17 +357,28 @@ void write_back_config() {
     cfg_write_back(sysroot_path(CFG_DEFAULT_PATH));
 }
 
+// Nothing on the main thread may hold it for longer than this: whatever does is told in the
+// debug log, so that a stall names its cause.
+constexpr gint64 kSlowHandlerUs = 10000;
+
+void dispatch_timed(const ea_event &event) {
+    gint64 start = g_get_monotonic_time();
+    dispatch(event);
+    gint64 took = g_get_monotonic_time() - start;
+    if (took >= kSlowHandlerUs) {
+        log_message(LOG_LEVEL_DEBUG, "Event of type %d on fd %d held the loop %lld ms", event.type,
+                    event.fd, static_cast<long long>(took / 1000));
+    }
+}
+
 void run_event_loop() {
     while (running == 1) {
         int count = 0;
         const ea_event *ready = ea_poll_events(&count);
         for (int index = 0; index < count; ++index) {
-            dispatch(ready[index]);
+            dispatch_timed(ready[index]);
         }
         write_back_config();
-        for (int pipe : gstvideo_check_deadlines()) {
-            pipe_ended(pipe);
-        }
         gstvideo_stop_unused_producers();
         if (exit_flag && gstvideo_are_pipes_closed()) {
             running = 0;
@@ -383,6 +391,11 @@ void daemon_shutdown() {
     // bus before the log closes.
     write_back_config();
     storage_finish();
+    // What the workers finished is told; whatever still waits (a start's next turn, a retry)
+    // ends now, so that every reply still owed goes out, as 'e', while its connection is open.
+    loop_run_posted();
+    timer_list_close();
+    loop_tasks_close();
     socket_close(server.get());
     kbd_close();
     log_close();
@@ -424,6 +437,7 @@ int main(int argc, char **argv) {
     // Start-up work may already set deadlines and post results.
     int deadline_fd = timer_list_init();
     int tasks_fd = loop_tasks_init();
+    gstvideo_on_pipe_left(pipe_ended);
     start_video();
     touch_file(global_config.video_ready_file.c_str());
     if (src_pipe.fd < 0 || display_pipe.fd < 0) {
@@ -438,8 +452,6 @@ int main(int argc, char **argv) {
     ea_register_event(deadline_fd, EA_DEADLINE, 0);
     ea_register_event(tasks_fd, EA_LOOP_TASKS, 0);
     ea_register_event(server->fd, EA_SERVER_SOCKET, reinterpret_cast<uintptr_t>(server.get()));
-    ea_register_event(src_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(src_pipe.pipe));
-    ea_register_event(display_pipe.fd, EA_PIPE_BUS, static_cast<uintptr_t>(display_pipe.pipe));
     ea_register_event(kbd_fd, EA_KEYBOARD, 0);
     ea_register_event(signal_fd.get(), EA_SIGNAL, 0);
     ea_register_event(timer_fd, EA_TIMER, 0);

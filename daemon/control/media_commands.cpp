@@ -21,25 +21,6 @@
 
 namespace {
 
-// Registers the bus descriptors of a start in order, up to the first empty entry or the first
-// registration that fails: the result of the last registration, 1 when none was made.
-int register_pipes(const std::optional<std::vector<pipe_bus_fd>> &entries) {
-    if (!entries) {
-        return 1;
-    }
-    int result = 1;
-    for (const pipe_bus_fd &entry : *entries) {
-        if (entry.fd <= 0) {
-            break;
-        }
-        result = ea_register_event(entry.fd, EA_PIPE_BUS, static_cast<uintptr_t>(entry.pipe));
-        if (result != 0) {
-            break;
-        }
-    }
-    return result;
-}
-
 std::string media_folder(const char *kind) {
     return concatenate_strings({global_config.media_path, kind});
 }
@@ -50,58 +31,56 @@ bool name_taken(const std::string &location) {
     return access(fragment_path(location, 0).c_str(), F_OK) == 0 || recording_ending(location);
 }
 
-// The split sink's location pattern of a new recording. One started within the same second as
-// the one before it would take its name and overwrite its files: it waits for the next second.
+// The split sink's location pattern of a new recording, or none while the name of this second
+// is taken: one started within the same second as the one before it would take its name and
+// overwrite its files, so the start asks again until the next second.
 std::optional<std::string> record_location(const std::string &folder, const char *prefix) {
-    constexpr useconds_t kPollUs = 50000;
-    constexpr int kPolls = 25;  // a little over a second
-    for (int poll = 0; poll < kPolls; ++poll) {
-        std::optional<std::string> timestamp = get_timestamp_string();
-        if (!timestamp) {
-            return std::nullopt;
-        }
-        std::string location =
-            fragment_pattern(concatenate_strings({folder, prefix, *timestamp, "_"}), ".mp4");
-        if (!name_taken(location)) {
-            recording_named(location);
-            return location;
-        }
-        usleep(kPollUs);
+    std::optional<std::string> timestamp = get_timestamp_string();
+    if (!timestamp) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    std::string location =
+        fragment_pattern(concatenate_strings({folder, prefix, *timestamp, "_"}), ".mp4");
+    if (name_taken(location)) {
+        return std::nullopt;
+    }
+    recording_named(location);
+    return location;
 }
 
 }  // namespace
 
-int ac_start_stop_record(int start) {
+void ac_start_stop_record(int start, Completion done) {
     if (!start) {
-        return gstvideo_stop_record();
+        done(gstvideo_stop_record());
+        return;
     }
     const char *prefix = global_config.enc_type == 2 ? "audio_" : "video_";
     std::string folder = media_folder("/video/");
     create_folder(folder.c_str());
     if (has_enough_space(global_config.media_path.c_str(), kRecordFreeSpace) == 0) {
         log_message(LOG_LEVEL_WARN, "Record: not enough space");
-        return 1;
+        done(1);
+        return;
     }
-    // The name waits for a second no recording has taken, so a start while recording, which
-    // takes none, must not ask for it.
-    return register_pipes(
-        gstvideo_start_record([&folder, prefix] { return record_location(folder, prefix); }));
+    gstvideo_start_record([folder, prefix] { return record_location(folder, prefix); },
+                          std::move(done));
 }
 
-int ac_start_stop_stream(int start) {
+void ac_start_stop_stream(int start, Completion done) {
     if (!start) {
-        return gstvideo_stop_stream();
+        done(gstvideo_stop_stream());
+        return;
     }
-    return register_pipes(gstvideo_start_stream(global_config.tcp_stream_port));
+    gstvideo_start_stream(global_config.tcp_stream_port, std::move(done));
 }
 
-int ac_start_stop_http_stream(int start) {
+void ac_start_stop_http_stream(int start, Completion done) {
     if (!start) {
-        return gstvideo_stop_http_stream();
+        done(gstvideo_stop_http_stream());
+        return;
     }
-    return register_pipes(gstvideo_start_http_stream(global_config.http_url.c_str()));
+    gstvideo_start_http_stream(global_config.http_url, std::move(done));
 }
 
 void ac_make_snapshot(Completion done) {

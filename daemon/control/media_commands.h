@@ -12,11 +12,11 @@
 constexpr uint64_t kRecordFreeSpace = 117964800ULL;
 constexpr uint64_t kSnapshotFreeSpace = 2359296ULL;
 
-// Nonzero starts, 0 stops. Start: 0, 1 when nothing was started, or the result of the last
-// bus registration; stop: the video stop's result.
-int ac_start_stop_record(int start);
-int ac_start_stop_stream(int start);
-int ac_start_stop_http_stream(int start);
+// Nonzero starts, 0 stops. `done` gets, for a start, 0 once its pipes play or 1 when nothing
+// was started; for a stop, the video stop's result.
+void ac_start_stop_record(int start, Completion done);
+void ac_start_stop_stream(int start, Completion done);
+void ac_start_stop_http_stream(int start, Completion done);
 // `done` gets 0 once the JPEG is written, 1 otherwise; the writing is left to the storage
 // worker.
 void ac_make_snapshot(Completion done);

@@ -1,6 +1,5 @@
 // Commands of the video subsystem and the media operations.
 #include "control/media_commands.h"
-#include "core/event_aggregator.h"
 #include "protocol/command_args.h"
 #include "protocol/command_handlers.h"
 #include "protocol/commands.h"
@@ -35,7 +34,8 @@ int user_cmd_enable_qml(char *data, std::optional<std::string> &out) {
 }
 
 int user_cmd_enable_record(char *data, std::optional<std::string> &) {
-    return ac_start_stop_record(leading_flag(data));
+    ac_start_stop_record(leading_flag(data), reply_later());
+    return 0;
 }
 
 int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
@@ -44,11 +44,13 @@ int user_cmd_make_snapshot(char *, std::optional<std::string> &) {
 }
 
 int user_cmd_enable_tcp_stream(char *data, std::optional<std::string> &) {
-    return ac_start_stop_stream(leading_flag(data));
+    ac_start_stop_stream(leading_flag(data), reply_later());
+    return 0;
 }
 
 int user_cmd_enable_http_stream(char *data, std::optional<std::string> &) {
-    return ac_start_stop_http_stream(leading_flag(data));
+    ac_start_stop_http_stream(leading_flag(data), reply_later());
+    return 0;
 }
 
 int user_cmd_set_enc_type(char *data, std::optional<std::string> &) {
@@ -69,13 +71,8 @@ int user_cmd_create_dot(char *, std::optional<std::string> &) {
 }
 
 int user_cmd_create_pipe(char *data, std::optional<std::string> &) {
-    pipe_bus_fd started = gstvideo_start_pipe(leading_int(data));
-    if (started.fd <= 0) {
-        return 1;
-    }
-    return ea_register_event(started.fd, EA_PIPE_BUS, static_cast<uintptr_t>(started.pipe)) == 0
-               ? 0
-               : 1;
+    gstvideo_start_pipe(leading_int(data), reply_later());
+    return 0;
 }
 
 int user_cmd_kill_pipe(char *data, std::optional<std::string> &) {
@@ -83,17 +80,21 @@ int user_cmd_kill_pipe(char *data, std::optional<std::string> &) {
 }
 
 int user_cmd_pause_pipe(char *data, std::optional<std::string> &) {
-    return gstvideo_pause_pipe(leading_int(data));
+    gstvideo_pause_pipe(leading_int(data), reply_later());
+    return 0;
 }
 
 int user_cmd_resume_pipe(char *data, std::optional<std::string> &) {
-    return gstvideo_resume_pipe(leading_int(data));
+    gstvideo_resume_pipe(leading_int(data), reply_later());
+    return 0;
 }
 
 int user_cmd_pause_video(char *, std::optional<std::string> &) {
-    return gstvideo_pause_all_pipes();
+    gstvideo_pause_all_pipes(reply_later());
+    return 0;
 }
 
 int user_cmd_resume_video(char *, std::optional<std::string> &) {
-    return gstvideo_resume_all_pipes();
+    gstvideo_resume_all_pipes(reply_later());
+    return 0;
 }

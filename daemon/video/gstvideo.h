@@ -2,9 +2,10 @@
 // inter-pipeline sinks and sources, their builders, the end-of-stream protocol and the bus
 // messages, recordings, streams, snapshots, the overlay channel and diagnostics.
 //
-// Everything here runs on the main thread. Each pipeline's bus is read through its poll
-// descriptor: a start operation hands the descriptor out, the caller registers it with the
-// event aggregator as EA_PIPE_BUS with the pipe identifier as data, and the main loop calls
+// Everything here runs on the main thread and nothing waits: an operation whose result
+// depends on pipelines playing, pausing or ending tells it later through a Completion. Each
+// pipeline's bus is read through its poll descriptor, which the registry registers with the
+// event aggregator as EA_PIPE_BUS with the pipe identifier as data; the main loop calls
 // gstvideo_process_message once per readiness.
 #pragma once
 
@@ -70,18 +71,20 @@ void gstvideo_destroy();
 pipe_bus_fd gstvideo_start_video_src(const char *qml_path);
 pipe_bus_fd gstvideo_start_display();
 pipe_bus_fd gstvideo_start_splash(const char *qml_path, const char *image_path);
-// Debug creation of pipe 0, 1 or 6 with the built-in overlay document; fd -1 for any other
-// identifier or when the pipe exists.
-pipe_bus_fd gstvideo_start_pipe(int id);
+// Debug creation of pipe 0, 1 or 6 with the built-in overlay document, once a pipe of that
+// slot that is ending has gone: `done` gets 0 when built, 1 for any other identifier, when the
+// pipe exists or cannot be built.
+void gstvideo_start_pipe(int id, Completion done);
 
 // Sends end-of-stream to the pipe if it exists; always 0.
 int gstvideo_stop_pipe(int id);
-// 1 when the pipe does not exist; otherwise 0 or -1 from the state change.
-int gstvideo_pause_pipe(int id);
-int gstvideo_resume_pipe(int id);
-// 0, or 1 at the first pipe that failed (later pipes are left alone).
-int gstvideo_pause_all_pipes();
-int gstvideo_resume_all_pipes();
+// `done` gets 1 when the pipe does not exist; otherwise 0, or -1 when a change of the pipe's
+// state is still pending after a short wait or the change fails.
+void gstvideo_pause_pipe(int id, Completion done);
+void gstvideo_resume_pipe(int id, Completion done);
+// `done` gets 0, or 1 at the first pipe that failed (later pipes are left alone).
+void gstvideo_pause_all_pipes(Completion done);
+void gstvideo_resume_all_pipes(Completion done);
 // Sends end-of-stream to every existing pipe. From then on every start is refused: the
 // daemon is stopping.
 void gstvideo_stop_all_pipes();
@@ -93,24 +96,22 @@ int gstvideo_is_playing(int id);
 // slot is empty). Whenever a pipe leaves its slot, its bus descriptor is unregistered from the
 // event aggregator before the bus is released.
 int gstvideo_process_message(int id);
-// Called after every batch of the main loop (the one-second timer guarantees one at least
-// every second): a pipe that was sent end-of-stream and has not delivered it in time is torn
-// down as if it had, with a warning, and an HTTP stream whose restart is due is started again.
-// Returns the pipes torn down, for the caller to treat like an end arriving on the bus.
-std::vector<int> gstvideo_check_deadlines();
+// The daemon's hook, run whenever a pipe has left its slot by its end-of-stream or by the
+// tear-down of one that did not deliver it in time (not when a start removes what it built).
+void gstvideo_on_pipe_left(std::function<void(int pipe)> hook);
 
 // Recording and streams. Each start builds the producers the encoding type needs, then the
-// consumer, and returns every bus descriptor in build order, followed by zero entries (5
-// entries for record and TCP, 4 for HTTP); none when a pipe could not be made or reach
-// PLAYING (what this start built is removed again), the type has no such stream or the video
-// is stopping. A pipe that is ending is built anew once it has ended. `name_recording` gives a
-// splitmuxsink pattern holding "%02d", or nothing to fail the start; it is asked only when a
+// consumer, each once the one before plays and its own slot is free (a pipe still ending is
+// waited for), and `done` gets 0 once all play; 1 when a pipe could not be made or play (what
+// this start built is removed again), the type has no such stream or the video is stopping.
+// `name_recording` gives a splitmuxsink pattern holding "%02d", or nothing while no name is
+// free (it is asked again for about a second, then the start fails); it is asked only when a
 // record pipe is built, since a start while recording goes on with the running one's files.
 // Stops return 0 and also end every producer that no other consumer listens to.
 using RecordingNamer = std::function<std::optional<std::string>()>;
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_record(const RecordingNamer &name_recording);
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_stream(int port);
-std::optional<std::vector<pipe_bus_fd>> gstvideo_start_http_stream(const char *url);
+void gstvideo_start_record(RecordingNamer name_recording, Completion done);
+void gstvideo_start_stream(int port, Completion done);
+void gstvideo_start_http_stream(const std::string &url, Completion done);
 int gstvideo_stop_record();
 int gstvideo_stop_stream();
 int gstvideo_stop_http_stream();

@@ -78,6 +78,10 @@ void http_restart_forget() {
     timer_cancel(std::exchange(restart, 0));
 }
 
+bool http_restart_pending() {
+    return restart != 0;
+}
+
 bool http_sink_failure(GstMessage *message, const char *path, const char *text) {
     if (strcmp(GST_MESSAGE_SRC_NAME(message), "http-sink") != 0) {
         return false;

@@ -12,3 +12,5 @@ void http_restart_track(GstElement *sink);
 void http_restart_sink_failed(const char *path, const char *text);
 // The HTTP pipe has left its slot: no restart waits, and the next back-off starts at 1 s.
 void http_restart_forget();
+// True while the HTTP pipe is stopped and its restart waits.
+bool http_restart_pending();

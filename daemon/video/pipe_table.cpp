@@ -18,11 +18,11 @@ void http_released() {
 // time (the still picture pushes the next one as soon as the last has left; the sound source
 // waits for samples), so their end enters in place of their next buffer.
 const PipeKind kPipes[PIPE_COUNT] = {
-    {"src", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr},
-    {"display", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr},
-    {"record_video_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr},
-    {"audio_enc", kEndTimeoutUs, {}, "audio-src", true, nullptr, nullptr, nullptr},
-    {"tcp-stream", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr},
+    {"src", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
+    {"display", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
+    {"record_video_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
+    {"audio_enc", kEndTimeoutUs, {}, "audio-src", true, nullptr, nullptr, nullptr, nullptr},
+    {"tcp-stream", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
     {"record",
      kRecordEndTimeoutUs,
      {{"rec-vid-ipsrc", "rec-aud-ipsrc"}},
@@ -30,11 +30,20 @@ const PipeKind kPipes[PIPE_COUNT] = {
      false,
      record_element_message,
      nullptr,
-     record_released},
-    {"splash", kEndTimeoutUs, {}, "splash-image-freeze", false, nullptr, nullptr, nullptr},
-    {"http_stream", kEndTimeoutUs, {}, nullptr, false, nullptr, http_sink_failure, http_released},
-    {"transformer", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr},
-    {"stream_vid_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr},
+     record_released,
+     nullptr},
+    {"splash", kEndTimeoutUs, {}, "splash-image-freeze", false, nullptr, nullptr, nullptr, nullptr},
+    {"http_stream",
+     kEndTimeoutUs,
+     {},
+     nullptr,
+     false,
+     nullptr,
+     http_sink_failure,
+     http_released,
+     http_restart_pending},
+    {"transformer", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
+    {"stream_vid_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
 };
 
 // The elements of the pipes that start on request (recordings, streams, the splash).

@@ -196,6 +196,10 @@ int message_handle(GstMessage *message, int id) {
     GText path(source ? gst_object_get_path_string(source) : g_strdup("(NULL)"));
     switch (GST_MESSAGE_TYPE(message)) {
         case GST_MESSAGE_EOS:
+            if (slots[id].state != SlotState::Ending && pipe_kind(id).restarting &&
+                pipe_kind(id).restarting()) {
+                break;
+            }
             log_message(LOG_LEVEL_INFO, "Got EoS event on pipe %d", id);
             pipe_left(id);
             return 1;
@@ -553,21 +557,30 @@ void set_end_deadline(int id, gint64 from_now_us) {
     arm_deadline(id, milliseconds(from_now_us / 1000), tear_down_overdue);
 }
 
-pipe_bus_fd gstvideo_start_pipe(int id) {
-    if (!valid_id(id) || slots[id].state != SlotState::Empty) {
-        return {-1, id};
-    }
+namespace {
+
+pipe_bus_fd start_live_pipe(int id) {
     switch (id) {
         case PIPE_DISPLAY:
             return gstvideo_start_display();
         case PIPE_SRC:
             return gstvideo_start_video_src(sysroot_path("/opt/us/osd_us/qml/main.qml").c_str());
-        case PIPE_SPLASH:
+        default:
             return gstvideo_start_splash(sysroot_path("/opt/us/osd_us/qml/main.qml").c_str(),
                                          sysroot_path("/etc/no-video-input.png").c_str());
-        default:
-            return {-1, id};
     }
+}
+
+}  // namespace
+
+void gstvideo_start_pipe(int id, Completion done) {
+    bool live = id == PIPE_SRC || id == PIPE_DISPLAY || id == PIPE_SPLASH;
+    if (!live || (is_created(id) && !eos_pending(id))) {
+        done(1);
+        return;
+    }
+    // One that is still ending is built anew once it has gone.
+    after_end_of(id, [id, done] { done(is_created(id) || start_live_pipe(id).fd < 0 ? 1 : 0); });
 }
 
 int gstvideo_stop_pipe(int id) {

@@ -39,6 +39,9 @@ struct PipeKind {
     bool (*on_failure)(GstMessage *message, const char *path, const char *text);
     // The pipe has left its slot (its end-of-recording check, no restart); may be null.
     void (*on_released)();
+    // True while the pipe is stopped for a restart: the end-of-stream its failure left on the
+    // bus is not its end. May be null.
+    bool (*restarting)();
 };
 const PipeKind &pipe_kind(int id);
 // Makes one of each element of the pipes that start on request and drops it, at start-up: the

@@ -18,6 +18,7 @@
 #include "core/daemon_state.h"
 #include "core/loop_tasks.h"
 #include "core/storage_worker.h"
+#include "core/timer_list.h"
 #include "log_capture.h"
 #include "video/empty_fragments.h"
 #include "video/gst_handle.h"
@@ -50,8 +51,8 @@ void touch(const std::string &path) {
     std::ofstream(path) << "x";
 }
 
-// The result a snapshot operation ends with when it ends before returning.
-int snapshot_result(const std::function<void(Completion)> &take) {
+// The result an operation ends with when it ends before returning; -1 when it has not ended.
+int immediate_result(const std::function<void(Completion)> &take) {
     int result = -1;
     take(Completion([&result](int value, const std::optional<std::string> &) { result = value; }));
     return result;
@@ -69,13 +70,26 @@ bool stand_ins_available() {
     return true;
 }
 
-// The main loop's part for the video: poll every existing bus and handle one message per
-// readiness, until `done` holds or the time is up.
+// The main loop's descriptors of deadlines and posted work.
+int deadline_fd_ = -1;
+int tasks_fd_ = -1;
+
+// The main loop's part for the video: poll every existing bus, the deadlines and the posted
+// work, and handle one message per readiness, until `done` holds or the time is up.
 bool run_buses_until(const std::function<bool()> &done, int timeout_ms = 5000) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (!done()) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
+        }
+        pollfd loop_fds[] = {{deadline_fd_, POLLIN, 0}, {tasks_fd_, POLLIN, 0}};
+        if (poll(loop_fds, 2, 0) > 0) {
+            if (loop_fds[0].revents) {
+                timer_list_run_due();
+            }
+            if (loop_fds[1].revents) {
+                loop_run_posted();
+            }
         }
         pollfd fds[PIPE_COUNT];
         int ids[PIPE_COUNT];
@@ -88,7 +102,7 @@ bool run_buses_until(const std::function<bool()> &done, int timeout_ms = 5000) {
                 gst_object_unref(bus);
             }
         }
-        if (count == 0 || poll(fds, count, 50) <= 0) {
+        if (count == 0 || poll(fds, count, 10) <= 0) {
             continue;
         }
         for (nfds_t index = 0; index < count; ++index) {
@@ -135,6 +149,8 @@ class VideoTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ASSERT_EQ(gstvideo_init(test_settings()), 0);
+        deadline_fd_ = timer_list_init();
+        tasks_fd_ = loop_tasks_init();
         sysroot_ = make_temp_dir();
         mkdir((sysroot_ + "/home").c_str(), 0777);
         mkdir((sysroot_ + "/home/root").c_str(), 0777);
@@ -148,9 +164,6 @@ protected:
             gstvideo_stop_pipe(id);
         }
         ASSERT_TRUE(run_buses_until([] { return gstvideo_are_pipes_closed() == 1; }));
-        for (int ended : gstvideo_check_deadlines()) {
-            ADD_FAILURE() << "pipe " << ended << " needed its deadline";
-        }
     }
     static std::string sysroot_;
 };
@@ -162,27 +175,24 @@ TEST_F(VideoTest, EmptyRegistryAndIdentifiersOutOfRange) {
     for (int id : {-1, 0, 5, 9, 10, 1000}) {
         EXPECT_EQ(gstvideo_is_playing(id), 0) << id;
         EXPECT_EQ(gstvideo_stop_pipe(id), 0) << id;
-        EXPECT_EQ(gstvideo_pause_pipe(id), 1) << id;
-        EXPECT_EQ(gstvideo_resume_pipe(id), 1) << id;
+        EXPECT_EQ(immediate_result([id](Completion done) { gstvideo_pause_pipe(id, done); }), 1);
+        EXPECT_EQ(immediate_result([id](Completion done) { gstvideo_resume_pipe(id, done); }), 1);
         EXPECT_EQ(gstvideo_process_message(id), 0) << id;
         EXPECT_EQ(gstvideo_generate_dot_file(id, (sysroot_ + "/x.dot").c_str()), 1) << id;
     }
     for (int id : {-1, 2, 3, 4, 5, 7, 8, 9, 10}) {
-        pipe_bus_fd started = gstvideo_start_pipe(id);
-        EXPECT_EQ(started.fd, -1) << id;
-        EXPECT_EQ(started.pipe, id);
+        EXPECT_EQ(immediate_result([id](Completion done) { gstvideo_start_pipe(id, done); }), 1);
     }
     EXPECT_EQ(access((sysroot_ + "/x.dot").c_str(), F_OK), -1);
-    EXPECT_EQ(gstvideo_pause_all_pipes(), 0);
-    EXPECT_EQ(gstvideo_resume_all_pipes(), 0);
+    EXPECT_EQ(immediate_result(gstvideo_pause_all_pipes), 0);
+    EXPECT_EQ(immediate_result(gstvideo_resume_all_pipes), 0);
     EXPECT_EQ(gstvideo_set_qml_param("FtrMenu", "pipSt", "1"), 0);
     EXPECT_EQ(gstvideo_show_overlay(0), 0);
-    EXPECT_EQ(snapshot_result([this](Completion done) {
+    EXPECT_EQ(immediate_result([this](Completion done) {
                   gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done);
               }),
               1);
     EXPECT_EQ(access((sysroot_ + "/snap.jpeg").c_str(), F_OK), -1);
-    EXPECT_TRUE(gstvideo_check_deadlines().empty());
     EXPECT_EQ(gstvideo_stop_record(), 0);
     EXPECT_EQ(gstvideo_stop_stream(), 0);
     EXPECT_EQ(gstvideo_stop_http_stream(), 0);
@@ -213,7 +223,10 @@ TEST_F(VideoTest, SettingsCopyAndMicrophoneVolume) {
     EXPECT_EQ(gstvideo_change_enc_type(2), 0);
     EXPECT_EQ(video_settings().enc_type, 2);
     // No audio-only upload exists: nothing is built.
-    EXPECT_FALSE(gstvideo_start_http_stream("http://127.0.0.1:9/upload"));
+    EXPECT_EQ(immediate_result([](Completion done) {
+                  gstvideo_start_http_stream("http://127.0.0.1:9/upload", done);
+              }),
+              1);
     EXPECT_EQ(gstvideo_are_pipes_closed(), 1);
     EXPECT_EQ(gstvideo_change_enc_type(1), 0);
 }
@@ -249,17 +262,17 @@ TEST_F(VideoTest, MediaOperationsCheckBeforeActing) {
 
     // A media folder that cannot be queried counts as full: nothing is started.
     global_config.media_path = sysroot_ + "/missing/media";
-    EXPECT_EQ(ac_start_stop_record(1), 1);
+    EXPECT_EQ(immediate_result([](Completion done) { ac_start_stop_record(1, done); }), 1);
     EXPECT_TRUE(log.contains("Failed to query the system for the remaing space in"));
     EXPECT_TRUE(log.contains("[WARN]: Record: not enough space"));
-    EXPECT_EQ(snapshot_result(ac_make_snapshot), 1);
+    EXPECT_EQ(immediate_result(ac_make_snapshot), 1);
     EXPECT_TRUE(log.contains("[WARN]: Snapshot: not enough space"));
     EXPECT_EQ(gstvideo_are_pipes_closed(), 1);
-    EXPECT_EQ(ac_start_stop_record(0), 0);
+    EXPECT_EQ(immediate_result([](Completion done) { ac_start_stop_record(0, done); }), 0);
 
     global_config.enc_type = 2;
     ASSERT_EQ(gstvideo_change_enc_type(2), 0);
-    EXPECT_EQ(ac_start_stop_http_stream(1), 1);
+    EXPECT_EQ(immediate_result([](Completion done) { ac_start_stop_http_stream(1, done); }), 1);
     EXPECT_EQ(gstvideo_are_pipes_closed(), 1);
     ASSERT_EQ(gstvideo_change_enc_type(1), 0);
     global_config.enc_type = 1;
@@ -358,7 +371,8 @@ TEST_F(VideoTest, LivePipelinesShareTheOverlayChannel) {
     EXPECT_EQ(display.pipe, PIPE_DISPLAY);
     // Existing pipes are not rebuilt: the same descriptor, or -1 from the debug creation.
     EXPECT_EQ(gstvideo_start_video_src(qml.c_str()).fd, src.fd);
-    EXPECT_EQ(gstvideo_start_pipe(PIPE_DISPLAY).fd, -1);
+    EXPECT_EQ(immediate_result([](Completion done) { gstvideo_start_pipe(PIPE_DISPLAY, done); }),
+              1);
     EXPECT_EQ(log.text().find("Display Pipeline set to playing"),
               log.text().rfind("Display Pipeline set to playing"));
 

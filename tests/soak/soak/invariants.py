@@ -24,7 +24,7 @@ IDLE_PIPES = {0, 1}
 FEEDS_RECORDINGS = {0} | set(CONSUMERS)
 SANITIZER_REPORTS = re.compile(
     r"ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:|SUMMARY: UndefinedBehavior")
-LIVENESS_TIMEOUT = 1.0
+LIVENESS_TIMEOUT = 0.1
 # The sanitizer build runs several times slower; its run looks for memory faults.
 SANITIZER_SLOWDOWN = 3.0
 EXIT_TIMEOUT = 5.0
