@@ -1,9 +1,10 @@
-"""Device control in the field: a panel that refuses a value, a camera core that fails under a
-button press, numbers that are no place, and the button records of the running kernel."""
+"""Device control in the field: a panel that refuses a value, a camera core that fails or hangs
+under a button press, numbers that are no place, and the button records of the running kernel."""
 import os
+import time
 import unittest
 
-from harness import Daemon, wait_for
+from harness import Client, Daemon, wait_for
 from media import MediaInfo, fragments, wait_for_log
 from sight import (KEY_POL, KEY_ZOOM, PANEL, inject_mrvac_failure, key_records, mrvac_record,
                    open_buttons, overlay_record, panel_attribute, reticle_geometry)
@@ -44,6 +45,43 @@ class DeviceFaults(unittest.TestCase):
         self.assertTrue(wait_for_log(self.d, r"Got EoS event on pipe 5", timeout=15))
         info = MediaInfo(fragments(folder, "")[0])
         self.assertTrue(info.ok and info.video, info.text)
+
+    def delay_mrvac(self, rule):
+        with open(self.d.path("/var/lib/mrvac/delay"), "a") as delay:
+            delay.write(rule + "\n")
+
+    def test_hung_core_is_killed_and_a_press_queues_behind_a_pending_zoom(self):
+        mrvac = mrvac_record(self.d)
+        self.assertTrue(wait_for(lambda: mrvac.lines() == ["mrvac shutter-movement 1"]))
+        self.delay_mrvac("600/1 origin *")
+        with Client(self.d.socket_path, timeout=30) as pending:
+            start = time.monotonic()
+            pending.sock.sendall(b"c:kbd_zoom:n:")
+            self.assertTrue(wait_for(lambda: len(mrvac.lines()) == 2))
+            slowest = 0
+            while time.monotonic() - start < 2:
+                asked = time.monotonic()
+                self.assertEqual(self.d.request("c:get_lum:n:"), "r:get_lum:s:0")
+                slowest = max(slowest, time.monotonic() - asked)
+            self.assertLess(slowest, 0.5)
+            self.assertEqual(pending.sock.recv(100), b"e:kbd_zoom:n:")
+            self.assertGreater(time.monotonic() - start, 2.5)
+        self.assertIn("[WARN]: System cmd timed out after 3000 ms, killed: mrvac origin 435 355",
+                      self.d.log())
+
+        # The hung command's whole group is gone (its sleep held the tool's lock), and a press
+        # during a pending zoom steps on from the zoom that one leaves.
+        self.delay_mrvac("1/1 zoom 2")
+        with Client(self.d.socket_path, timeout=30) as first:
+            first.sock.sendall(b"c:kbd_zoom:n:")
+            self.assertTrue(wait_for(lambda: "mrvac zoom 2" in mrvac.lines()))
+            self.press(KEY_ZOOM)
+            self.assertEqual(first.sock.recv(100), b"r:kbd_zoom:n:")
+        self.assertTrue(wait_for(lambda: self.d.request("c:get_zoom:n:") == "r:get_zoom:s:2"))
+        self.assertEqual(mrvac.lines()[1:], ["mrvac origin 435 355"] +
+                         ["mrvac origin 435 355", "mrvac zoom 2"] +
+                         ["mrvac origin 435 355", "mrvac zoom 4"])
+        self.assertEqual(self.kbd_failures(), 0)
 
     def test_buttons_speak_the_running_kernel_s_record(self):
         self.press(KEY_ZOOM)

@@ -30,9 +30,15 @@ def zoom_commands(factor):
     return ["mrvac origin 435 355", f"mrvac zoom {factor}"]
 
 
-def started(daemon):
-    """Waits until start-up has applied the device state (its last step is the panel)."""
+def ended_commands(daemon):
+    return daemon.log().count("[DEBUG]: System cmd ended with status")
+
+
+def started(daemon, commands=1):
+    """Waits until start-up has applied the device state: the panel and the `commands` camera
+    core commands of start-up (the NUC mode, then PIP when it is on)."""
     assert wait_for(lambda: panel_attribute(daemon) != "", timeout=30), daemon.log()
+    assert wait_for(lambda: ended_commands(daemon) >= commands), daemon.log()
     return daemon
 
 
@@ -49,8 +55,7 @@ class StartUp(unittest.TestCase):
                     "reticle_opacity": 0.5, "luminance": 2, "nuc_type": 2,
                     "origin_x": 100, "origin_y": 50}
         with Daemon(settings) as d:
-            started(d)
-            self.assertTrue(wait_for(lambda: len(mrvac_record(d).lines()) >= 3))
+            started(d, commands=3)
             self.assertEqual(overlay_record(d).lines()[:10], [
                 reticle_geometry(100, 50, 285, 235, 370, 370),
                 RETICLE + '{"SRC": "/opt/us/Reticles/DR_1_Reticle.svg"}',
@@ -253,6 +258,7 @@ class Buttons(unittest.TestCase):
 
     def test_one_action_per_release(self):
         self.press(key_records(KEY_ZOOM, repeats=2))
+        self.assertTrue(wait_for(lambda: ended_commands(self.d) == 3))
         self.settle()
         self.assertEqual(self.mrvac.new(), zoom_commands(2))
         self.press(input_record(EV_KEY, KEY_ENTER, 0) + input_record(EV_SYN, 0, 0) +
@@ -261,6 +267,7 @@ class Buttons(unittest.TestCase):
         self.assertEqual(self.mrvac.new(), zoom_commands(2))
         self.press(input_record(EV_KEY, KEY_ZOOM, 0) + key_records(KEY_NUC) + key_records(KEY_POL))
         self.assertTrue(wait_for(lambda: panel_attribute(self.d) == "130"))
+        self.assertTrue(wait_for(lambda: ended_commands(self.d) == 6))
         self.assertEqual(self.mrvac.new(), zoom_commands(2) + zoom_commands(4) + ["mrvac fast-nuc"])
         self.assertIn("[INFO]: kbd event: 2", self.d.log())
 
