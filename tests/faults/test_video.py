@@ -84,6 +84,18 @@ class StartWhileEnding(unittest.TestCase):
             self.assertEqual(media_pipes(d), {8, 2, 5})
             self.assertEqual(d.stop(), 0)
 
+    def test_a_stop_answers_a_start_waiting_behind_an_end_with_e(self):
+        with Daemon({"enc_type": 1, "record_max_len": 5}) as d, \
+                Client(d.socket_path, timeout=15) as starter:
+            hold_eos(d, "record-enc-ipsrc")
+            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+            starter.sock.sendall(b"c:enable_record:i:1")
+            time.sleep(0.5)
+            self.assertEqual(d.stop(), 0)
+            self.assertEqual(starter.sock.recv(4096).decode(), "e:enable_record:n:")
+            self.assertIn("Goodbye", d.log())
+
 
 class OverdueTogether(unittest.TestCase):
     def test_the_splash_after_overdue_pipes_is_served(self):
