@@ -58,43 +58,44 @@ class StartWhileEnding(unittest.TestCase):
                 self.assertTrue(MediaInfo(name).ok, name)
             self.assertEqual(d.stop(), 0)
 
+    def start_behind_an_end_that_never_comes(self):
+        """A daemon whose recording has stopped while its encoder never ends, and a client
+        that has asked for a new recording, which waits behind that end."""
+        d = self.enterContext(Daemon({"enc_type": 1, "record_max_len": 5}))
+        starter = self.enterContext(Client(d.socket_path, timeout=15))
+        hold_eos(d, "record-enc-ipsrc")
+        self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
+        self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
+        starter.sock.sendall(b"c:enable_record:i:1")
+        return d, starter
+
     def test_a_start_waits_behind_a_pipe_that_never_ends_while_others_are_served(self):
-        with Daemon({"enc_type": 1, "record_max_len": 5}) as d, \
-                Client(d.socket_path, timeout=15) as starter:
-            hold_eos(d, "record-enc-ipsrc")
-            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
-            started = time.monotonic()
-            # A start and a request behind it on one connection: the start waits for the
-            # encoder's 5 s deadline, the request for the start's reply.
-            starter.sock.sendall(b"c:enable_record:i:1")
-            time.sleep(0.2)
-            starter.sock.sendall(b"c:get_lum:n:")
-            for _ in range(10):
-                asked = time.monotonic()
-                self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
-                self.assertLess(time.monotonic() - asked, 0.5)
-                time.sleep(0.1)
-            replies = ""
-            while not replies.endswith("r:get_lum:s:0"):
-                replies += starter.sock.recv(4096).decode()
-            self.assertEqual(replies, "r:enable_record:n:r:get_lum:s:0")
-            self.assertGreater(time.monotonic() - started, 3)
-            self.assertIn("Pipe 2 did not deliver its end-of-stream", d.log())
-            self.assertEqual(media_pipes(d), {8, 2, 5})
-            self.assertEqual(d.stop(), 0)
+        started = time.monotonic()
+        d, starter = self.start_behind_an_end_that_never_comes()
+        # A request behind the start on its connection waits for the start's reply, which
+        # waits for the encoder's 5 s deadline; other clients are answered meanwhile.
+        time.sleep(0.2)
+        starter.sock.sendall(b"c:get_lum:n:")
+        for _ in range(10):
+            asked = time.monotonic()
+            self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
+            self.assertLess(time.monotonic() - asked, 0.5)
+            time.sleep(0.1)
+        replies = ""
+        while not replies.endswith("r:get_lum:s:0"):
+            replies += starter.sock.recv(4096).decode()
+        self.assertEqual(replies, "r:enable_record:n:r:get_lum:s:0")
+        self.assertGreater(time.monotonic() - started, 3)
+        self.assertIn("Pipe 2 did not deliver its end-of-stream", d.log())
+        self.assertEqual(media_pipes(d), {8, 2, 5})
+        self.assertEqual(d.stop(), 0)
 
     def test_a_stop_answers_a_start_waiting_behind_an_end_with_e(self):
-        with Daemon({"enc_type": 1, "record_max_len": 5}) as d, \
-                Client(d.socket_path, timeout=15) as starter:
-            hold_eos(d, "record-enc-ipsrc")
-            self.assertEqual(d.request("c:enable_record:i:1"), "r:enable_record:n:")
-            self.assertEqual(d.request("c:enable_record:i:0"), "r:enable_record:n:")
-            starter.sock.sendall(b"c:enable_record:i:1")
-            time.sleep(0.5)
-            self.assertEqual(d.stop(), 0)
-            self.assertEqual(starter.sock.recv(4096).decode(), "e:enable_record:n:")
-            self.assertIn("Goodbye", d.log())
+        d, starter = self.start_behind_an_end_that_never_comes()
+        time.sleep(0.5)
+        self.assertEqual(d.stop(), 0)
+        self.assertEqual(starter.sock.recv(4096).decode(), "e:enable_record:n:")
+        self.assertIn("Goodbye", d.log())
 
 
 class OverdueTogether(unittest.TestCase):
