@@ -1,11 +1,64 @@
 #include "core/shell.h"
 
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
 #include <csignal>
 
+extern char **environ;
+
 namespace {
+
+// The child starts in a process group of its own, with only the standard descriptors, an
+// empty signal mask and SIGPIPE at its default: the daemon blocks its stop signals and SIGCHLD
+// (they come through a descriptor) and ignores SIGPIPE; the command must not inherit either.
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+
+// The daemon's memory is shared with the child until its exec instead of copied: copying the
+// page tables of a process with its pipelines loaded holds the loop 10 to 25 ms.
+class SpawnSettings {
+public:
+    SpawnSettings() {
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+        posix_spawnattr_init(&attributes_);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes_, &defaults);
+        posix_spawnattr_setpgroup(&attributes_, 0);
+        posix_spawnattr_setflags(
+            &attributes_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
+    }
+    ~SpawnSettings() {
+        posix_spawnattr_destroy(&attributes_);
+        posix_spawn_file_actions_destroy(&actions_);
+    }
+    SpawnSettings(const SpawnSettings &) = delete;
+    SpawnSettings &operator=(const SpawnSettings &) = delete;
+    const posix_spawn_file_actions_t *actions() const { return &actions_; }
+    const posix_spawnattr_t *attributes() const { return &attributes_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+    posix_spawnattr_t attributes_;
+};
+
+pid_t start_shell(const char *command) {
+    SpawnSettings settings;
+    char *const argv[] = {const_cast<char *>("sh"), const_cast<char *>("-c"),
+                          const_cast<char *>(command), nullptr};
+    pid_t child = -1;
+    int error =
+        posix_spawn(&child, "/bin/sh", settings.actions(), settings.attributes(), argv, environ);
+    return error == 0 ? child : -1;
+}
+
+#else
 
 // Only async-signal-safe calls from here on: the child of a threaded process.
 void close_inherited_descriptors(int descriptor_limit) {
@@ -22,8 +75,6 @@ void close_inherited_descriptors(int descriptor_limit) {
 [[noreturn]] void exec_shell(const char *command, int descriptor_limit) {
     setpgid(0, 0);
     close_inherited_descriptors(descriptor_limit);
-    // The daemon blocks its stop signals and SIGCHLD (they come through a descriptor) and
-    // ignores SIGPIPE; the command must not inherit either.
     struct sigaction default_action {};
     default_action.sa_handler = SIG_DFL;
     sigaction(SIGPIPE, &default_action, nullptr);
@@ -34,9 +85,7 @@ void close_inherited_descriptors(int descriptor_limit) {
     _exit(127);
 }
 
-}  // namespace
-
-pid_t spawn_shell_command(const char *command) {
+pid_t start_shell(const char *command) {
     long limit = sysconf(_SC_OPEN_MAX);
     pid_t child = fork();
     if (child == 0) {
@@ -47,4 +96,12 @@ pid_t spawn_shell_command(const char *command) {
         setpgid(child, child);
     }
     return child < 0 ? -1 : child;
+}
+
+#endif
+
+}  // namespace
+
+pid_t spawn_shell_command(const char *command) {
+    return start_shell(command);
 }
