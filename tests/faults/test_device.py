@@ -1,5 +1,6 @@
 """Device control in the field: a panel that refuses a value, a camera core that fails or hangs
 under a button press, numbers that are no place, and the button records of the running kernel."""
+import fcntl
 import os
 import time
 import unittest
@@ -8,6 +9,14 @@ from harness import Client, Daemon, wait_for
 from media import MediaInfo, fragments, wait_for_log
 from sight import (KEY_POL, KEY_ZOOM, PANEL, inject_mrvac_failure, key_records, mrvac_record,
                    open_buttons, overlay_record, panel_attribute, reticle_geometry)
+
+
+def try_lock(file):
+    try:
+        fcntl.flock(file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        return True
+    except BlockingIOError:
+        return False
 
 
 class DeviceFaults(unittest.TestCase):
@@ -82,6 +91,16 @@ class DeviceFaults(unittest.TestCase):
                          ["mrvac origin 435 355", "mrvac zoom 2"] +
                          ["mrvac origin 435 355", "mrvac zoom 4"])
         self.assertEqual(self.kbd_failures(), 0)
+
+        # A stop answers what still waits for the core, and leaves no command holding its lock.
+        self.delay_mrvac("600/1 fast-nuc")
+        with Client(self.d.socket_path, timeout=30) as pending:
+            pending.sock.sendall(b"c:kbd_nuc:n:")
+            self.assertTrue(wait_for(lambda: mrvac.lines()[-1] == "mrvac fast-nuc"))
+            self.assertEqual(self.d.stop(), 0)
+            self.assertEqual(pending.sock.recv(100), b"e:kbd_nuc:n:")
+        with open(self.d.path("/var/lib/mrvac/lock")) as lock:
+            self.assertTrue(wait_for(lambda: try_lock(lock)))
 
     def test_buttons_speak_the_running_kernel_s_record(self):
         self.press(KEY_ZOOM)
