@@ -380,7 +380,7 @@ void run_event_loop() {
         }
         write_back_config();
         gstvideo_stop_unused_producers();
-        if (exit_flag && gstvideo_are_pipes_closed()) {
+        if (exit_flag && gstvideo_are_pipes_closed() && command_runner_idle()) {
             running = 0;
         }
     }

@@ -146,6 +146,11 @@ void advance(std::optional<int> step_status) {
             finish_operation(0);
             return;
         }
+        if (stopped) {
+            // The daemon is stopping: what has not started does not.
+            finish_operation(-1);
+            return;
+        }
         const CommandStep &step = current->steps[current->next];
         std::optional<std::string> line = step.line ? step.line() : std::nullopt;
         step_status = line ? start_command(*line) : 0;
@@ -221,14 +226,14 @@ void command_runner_reap() {
 
 void command_runner_stop() {
     stopped = true;
-    if (running) {
-        abandon_running_command();
-    }
-    std::deque<Operation> dropped = std::exchange(waiting, {});
-    if (current) {
-        finish_operation(-1);
-    }
-    for (Operation &operation : dropped) {
+    for (Operation &operation : std::exchange(waiting, {})) {
         operation.done(-1);
     }
+    if (current && !running) {
+        finish_operation(-1);
+    }
+}
+
+bool command_runner_idle() {
+    return !running;
 }

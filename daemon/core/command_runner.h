@@ -50,6 +50,9 @@ std::string command_line(const char *format, ...) __attribute__((format(printf, 
 
 // On SIGCHLD: collects the exit of the running command and of commands killed before.
 void command_runner_reap();
-// When the daemon stops: kills the running command and fails every operation, pending or
-// issued later, while their clients can still be answered.
+// When the daemon stops: fails every operation that waits or is issued later, while their
+// clients can still be answered. A command that runs finishes or times out, and its operation
+// then ends without starting another command.
 void command_runner_stop();
+// True while no command runs: the daemon exits only then.
+bool command_runner_idle();
