@@ -242,11 +242,14 @@ void start_video() {
 
 void display_no_input() {
     log_message(LOG_LEVEL_WARN, "Input failed - showing no video indication");
-    pipe_bus_fd splash = gstvideo_start_splash(global_config.qml_file.c_str(),
-                                               sysroot_path("/etc/no-video-input.png").c_str());
-    if (splash.fd < 0) {
-        log_message(LOG_LEVEL_ERROR, "Failed to create no input splash pipe");
-    }
+    // A splash that is still ending is replaced once it has gone.
+    gstvideo_after_end_of(PIPE_SPLASH, [] {
+        pipe_bus_fd splash = gstvideo_start_splash(global_config.qml_file.c_str(),
+                                                   sysroot_path("/etc/no-video-input.png").c_str());
+        if (splash.fd < 0 && !exit_flag) {
+            log_message(LOG_LEVEL_ERROR, "Failed to create no input splash pipe");
+        }
+    });
     send_mb_event(MB_EVENT_NO_INPUT_VIDEO);
 }
 

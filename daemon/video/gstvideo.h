@@ -71,6 +71,9 @@ void gstvideo_destroy();
 pipe_bus_fd gstvideo_start_video_src(const char *qml_path);
 pipe_bus_fd gstvideo_start_display();
 pipe_bus_fd gstvideo_start_splash(const char *qml_path, const char *image_path);
+// Runs `next` once slot `id` takes a new pipe: at once unless its pipe is ending or still
+// stopping, else once it has gone.
+void gstvideo_after_end_of(int id, std::function<void()> next);
 // Debug creation of pipe 0, 1 or 6 with the built-in overlay document, once a pipe of that
 // slot that is ending has gone: `done` gets 0 when built, 1 for any other identifier, when the
 // pipe exists or cannot be built.

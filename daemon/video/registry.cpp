@@ -667,6 +667,10 @@ void after_end_of(int id, std::function<void()> next) {
     next();
 }
 
+void gstvideo_after_end_of(int id, std::function<void()> next) {
+    after_end_of(id, std::move(next));
+}
+
 void when_playing(int id, Completion done) {
     Slot &slot = slots[id];
     if (slot.state == SlotState::Playing) {
