@@ -1,4 +1,5 @@
-"""The video pipelines under faults: a start while its pipe is ending, a TCP port already taken,
+"""The video pipelines under faults: a start while its pipe is ending (served beside clients
+and buttons, and answered at a stop), a TCP port already taken,
 a start after the stop signal, a stop of a paused recording, a second start of a recording,
 an unreachable upload server."""
 import os
@@ -10,6 +11,7 @@ import unittest
 
 from harness import Client, Daemon, wait_for
 from media import MediaInfo, TcpReader, fragments, free_port, log_lines_after, wait_for_log
+from sight import KEY_ZOOM, Record, key_records, open_buttons
 
 PIPELINES = {"vidtransformer-pipe": 8, "record-videnc-pipe": 2, "stream-videnc-pipe": 9,
              "audenc-pipe": 3, "record-pipe": 5, "stream-pipe": 4, "http-stream-pipe": 7}
@@ -73,7 +75,8 @@ class StartWhileEnding(unittest.TestCase):
         started = time.monotonic()
         d, starter = self.start_behind_an_end_that_never_comes()
         # A request behind the start on its connection waits for the start's reply, which
-        # waits for the encoder's 5 s deadline; other clients are answered meanwhile.
+        # waits for the encoder's 5 s deadline; other clients and the buttons are served
+        # meanwhile.
         time.sleep(0.2)
         starter.sock.sendall(b"c:get_lum:n:")
         for _ in range(10):
@@ -81,6 +84,12 @@ class StartWhileEnding(unittest.TestCase):
             self.assertEqual(d.request("c:get_lum:n:"), "r:get_lum:s:0")
             self.assertLess(time.monotonic() - asked, 0.5)
             time.sleep(0.1)
+        mrvac = Record(d, "/var/log/mrvac.log")
+        buttons = open_buttons(d)
+        self.addCleanup(os.close, buttons)
+        os.write(buttons, key_records(KEY_ZOOM))
+        self.assertTrue(wait_for(lambda: "mrvac zoom 2" in mrvac.lines(), timeout=1))
+        self.assertLess(time.monotonic() - started, 4, "the press came after the start's end")
         replies = ""
         while not replies.endswith("r:get_lum:s:0"):
             replies += starter.sock.recv(4096).decode()
