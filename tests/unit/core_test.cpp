@@ -1,12 +1,14 @@
 // Logging, file helpers and the event aggregator.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <functional>
@@ -14,9 +16,13 @@
 #include <vector>
 
 #include "core/command_runner.h"
+#include "core/completion.h"
 #include "core/event_aggregator.h"
 #include "core/files.h"
 #include "core/log.h"
+#include "core/loop_tasks.h"
+#include "core/serial_worker.h"
+#include "core/timer_list.h"
 #include "core/unique_fd.h"
 #include "log_capture.h"
 
@@ -225,6 +231,83 @@ TEST(CommandRunner, StatusesInOrderOptionalRunsAndRefusedLines) {
     EXPECT_EQ(results[2], -1);
     EXPECT_EQ(is_file_created(refused.c_str()), 0);
     EXPECT_TRUE(capture.contains("[INFO]: Executing system cmd: exit 3\n"));
+}
+
+// Every operation that ends later ends exactly once: at its first call, or as a failure when
+// its last copy goes uncalled.
+TEST(Completion, EndsOnceAndADroppedOneFails) {
+    std::vector<int> ends;
+    auto record = [&ends](int result, const std::optional<std::string> &) {
+        ends.push_back(result);
+    };
+    {
+        Completion called(record);
+        Completion copy = called;
+        copy(0);
+        called(5);
+    }
+    {
+        Completion dropped(record);
+        Completion copy = dropped;
+    }
+    EXPECT_EQ(ends, (std::vector<int>{0, 1}));
+}
+
+// Deadlines run in the order they fall due (equal ones in the order set), a cancelled one
+// never runs, a callback may set another, and what is left at close goes without running.
+TEST(TimerList, OrderCancelChainingAndClose) {
+    int fd = timer_list_init();
+    std::string order;
+    timer_after(std::chrono::milliseconds(20), [&order] { order += 'c'; });
+    timer_after(std::chrono::milliseconds(0), [&order] {
+        order += 'a';
+        timer_after(std::chrono::milliseconds(0), [&order] { order += 'b'; });
+    });
+    timer_after(std::chrono::milliseconds(20), [&order] { order += 'd'; });
+    TimerId cancelled = timer_after(std::chrono::milliseconds(10), [&order] { order += 'x'; });
+    timer_cancel(cancelled);
+    timer_after(std::chrono::hours(1), [&order] { order += 'z'; });
+    for (int wait = 0; order.size() < 4 && wait < 100; ++wait) {
+        pollfd ready{fd, POLLIN, 0};
+        if (poll(&ready, 1, 50) > 0) {
+            timer_list_run_due();
+        }
+    }
+    EXPECT_EQ(order, "abcd");
+    bool dropped = false;
+    timer_after(
+        std::chrono::hours(1),
+        [ended = Completion([&dropped](int result, const auto &) { dropped = result != 0; })] {});
+    timer_list_close();
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(order, "abcd");
+}
+
+// Work of other threads runs on the loop in the order posted; the worker runs its jobs in order
+// and has run every one handed over once finish returns.
+TEST(SerialWorker, JobsInOrderResultsOnTheLoopAndFinishDrains) {
+    int fd = loop_tasks_init();
+    std::vector<int> done;
+    std::string ran;
+    {
+        SerialWorker worker;
+        for (int job = 0; job < 5; ++job) {
+            worker.run(
+                [job, &ran] {
+                    ran += static_cast<char>('0' + job);
+                    return job * 10;
+                },
+                [&done](int result) { done.push_back(result); });
+        }
+        worker.finish();
+        EXPECT_EQ(ran, "01234");
+        EXPECT_TRUE(done.empty()) << "results run on the loop, not on the worker";
+    }
+    pollfd ready{fd, POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 1000), 1);
+    loop_run_posted();
+    EXPECT_EQ(done, (std::vector<int>{0, 10, 20, 30, 40}));
+    loop_tasks_close();
 }
 
 // The aggregator is process-wide: each test leaves it empty.
