@@ -499,6 +499,13 @@ void record_element_message(GstMessage *message) {
     }
 }
 
+void record_end_sent() {
+    // No fragment is being written (the recording got no picture yet): nothing to finish.
+    if (record_open_fragments == 0) {
+        set_end_deadline(PIPE_RECORD, kRecordClosedGraceUs);
+    }
+}
+
 void record_released() {
     record_open_fragments = 0;
     fragment_sync_stop();

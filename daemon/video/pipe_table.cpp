@@ -4,46 +4,65 @@
 
 namespace {
 
-constexpr gint64 kEndTimeoutUs = 5 * G_USEC_PER_SEC;
-// The record pipe finishes an MP4 file first, so it gets longer.
+// The record pipe finishes an MP4 file first, so it gets longer to end.
 constexpr gint64 kRecordEndTimeoutUs = 10 * G_USEC_PER_SEC;
 
 void http_released() {
     http_restart_forget();
 }
 
-// The split sink of the record pipe holds the sound back while the pictures lag behind it, so
-// the pictures end first: once their producer has stopped, only their end-of-stream lets the
-// sound through. The still picture and the sound source hold their stream locks nearly all the
-// time (the still picture pushes the next one as soon as the last has left; the sound source
-// waits for samples), so their end enters in place of their next buffer.
+PipeKind plain(const char *name) {
+    PipeKind kind;
+    kind.short_name = name;
+    return kind;
+}
+
+PipeKind producer(const char *name) {
+    PipeKind kind = plain(name);
+    kind.producer = true;
+    return kind;
+}
+
+// The sound source and the still picture hold their stream locks nearly all the time (the
+// sound source waits for samples, the still picture pushes the next one as soon as the last has
+// left), so their end enters in place of their next buffer.
+PipeKind ending_at_next_buffer(PipeKind kind, const char *source) {
+    kind.end_at_next_buffer = source;
+    return kind;
+}
+
+// The split sink holds the sound back while the pictures lag behind it, so the pictures end
+// first: once their producer has stopped, only their end-of-stream lets the sound through.
+PipeKind record() {
+    PipeKind kind = plain("record");
+    kind.end_timeout_us = kRecordEndTimeoutUs;
+    kind.end_entries = {"rec-vid-ipsrc", "rec-aud-ipsrc"};
+    kind.on_element_message = record_element_message;
+    kind.on_end_sent = record_end_sent;
+    kind.on_released = record_released;
+    return kind;
+}
+
+PipeKind http_stream() {
+    PipeKind kind = plain("http_stream");
+    kind.on_failure = http_sink_failure;
+    kind.on_released = http_released;
+    kind.restarting = http_restart_pending;
+    return kind;
+}
+
+// By pipe identifier.
 const PipeKind kPipes[PIPE_COUNT] = {
-    {"src", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
-    {"display", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
-    {"record_video_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
-    {"audio_enc", kEndTimeoutUs, {}, "audio-src", true, nullptr, nullptr, nullptr, nullptr},
-    {"tcp-stream", kEndTimeoutUs, {}, nullptr, false, nullptr, nullptr, nullptr, nullptr},
-    {"record",
-     kRecordEndTimeoutUs,
-     {{"rec-vid-ipsrc", "rec-aud-ipsrc"}},
-     nullptr,
-     false,
-     record_element_message,
-     nullptr,
-     record_released,
-     nullptr},
-    {"splash", kEndTimeoutUs, {}, "splash-image-freeze", false, nullptr, nullptr, nullptr, nullptr},
-    {"http_stream",
-     kEndTimeoutUs,
-     {},
-     nullptr,
-     false,
-     nullptr,
-     http_sink_failure,
-     http_released,
-     http_restart_pending},
-    {"transformer", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
-    {"stream_vid_enc", kEndTimeoutUs, {}, nullptr, true, nullptr, nullptr, nullptr, nullptr},
+    plain("src"),
+    plain("display"),
+    producer("record_video_enc"),
+    ending_at_next_buffer(producer("audio_enc"), "audio-src"),
+    plain("tcp-stream"),
+    record(),
+    ending_at_next_buffer(plain("splash"), "splash-image-freeze"),
+    http_stream(),
+    producer("transformer"),
+    producer("stream_vid_enc"),
 };
 
 // The elements of the pipes that start on request (recordings, streams, the splash).

@@ -547,6 +547,9 @@ void send_eos(int id) {
         }
     }
     enter(id, SlotState::Ending);
+    if (void (*end_sent)() = pipe_kind(id).on_end_sent) {
+        end_sent();
+    }
 }
 
 void set_end_deadline(int id, gint64 from_now_us) {

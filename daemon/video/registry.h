@@ -22,26 +22,28 @@ constexpr double kMicScale = 2.0;
 // What the registry knows of each pipe: how it ends and what happens around its end. One
 // entry per pipe identifier (video/pipe_table.cpp).
 struct PipeKind {
-    const char *short_name;
+    const char *short_name = nullptr;
     // How long it may take to deliver its end-of-stream before it is torn down anyway.
-    gint64 end_timeout_us;
+    gint64 end_timeout_us = 5 * G_USEC_PER_SEC;
     // Elements that take the end-of-stream, in order (unused entries null); none: the
     // pipeline itself.
-    std::array<const char *, 2> end_entries;
+    std::array<const char *, 2> end_entries{};
     // An element whose next buffer is replaced by the end-of-stream, on its own streaming
     // thread (a source that holds its stream lock nearly all the time); null when none.
-    const char *end_at_next_buffer;
+    const char *end_at_next_buffer = nullptr;
     // A shared producer: paused, it has nothing to finish and is torn down instead.
-    bool producer;
-    // An element message of the pipe (the split sink's fragments); may be null.
-    void (*on_element_message)(GstMessage *message);
-    // An error or warning of the pipe: true when handled (the upload's restarts); may be null.
-    bool (*on_failure)(GstMessage *message, const char *path, const char *text);
-    // The pipe has left its slot (its end-of-recording check, no restart); may be null.
-    void (*on_released)();
+    bool producer = false;
+    // An element message of the pipe (the split sink's fragments).
+    void (*on_element_message)(GstMessage *message) = nullptr;
+    // The end-of-stream was sent (the recording may shorten its deadline).
+    void (*on_end_sent)() = nullptr;
+    // An error or warning of the pipe: true when handled (the upload's restarts).
+    bool (*on_failure)(GstMessage *message, const char *path, const char *text) = nullptr;
+    // The pipe has left its slot (its end-of-recording check, no restart).
+    void (*on_released)() = nullptr;
     // True while the pipe is stopped for a restart: the end-of-stream its failure left on the
-    // bus is not its end. May be null.
-    bool (*restarting)();
+    // bus is not its end.
+    bool (*restarting)() = nullptr;
 };
 const PipeKind &pipe_kind(int id);
 // Makes one of each element of the pipes that start on request and drops it, at start-up: the
@@ -138,8 +140,10 @@ void encoders_forget_pipeline(GstElement *pipeline);
 // its head and its data is synced while it grows. Unless MRVDC_PLAIN_RECORDING is set (the
 // benchmarks' baseline: the index is written when a fragment closes, nothing synced before).
 bool crash_safe_recording();
-// The record pipe's hooks: its fragments, and its end (flushes the recording's folder).
+// The record pipe's hooks: its fragments, the end sent, and its end (flushes the recording's
+// folder).
 void record_element_message(GstMessage *message);
+void record_end_sent();
 void record_released();
 void media_record_ended();
 // The upload's hook: its sink's failures restart it.
