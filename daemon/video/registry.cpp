@@ -269,7 +269,7 @@ void change_state(int id, GstState target, Completion done) {
 }
 
 // Changes every existing pipe's state in identifier order, stopping at the first failure.
-void change_all_states(int from, GstState target, const char *failure, Completion done) {
+void change_all_states(int from, GstState target, Completion done) {
     int id = from;
     while (id < PIPE_COUNT && !is_created(id)) {
         ++id;
@@ -278,13 +278,17 @@ void change_all_states(int from, GstState target, const char *failure, Completio
         done(0);
         return;
     }
-    change_state(id, target, Completion([id, target, failure, done](int result, const auto &) {
-                     if (result != 0) {
-                         log_message(LOG_LEVEL_WARN, failure, id);
-                         done(1);
+    change_state(id, target, Completion([id, target, done](int result, const auto &) {
+                     if (result == 0) {
+                         change_all_states(id + 1, target, done);
                          return;
                      }
-                     change_all_states(id + 1, target, failure, done);
+                     if (target == GST_STATE_PAUSED) {
+                         log_message(LOG_LEVEL_WARN, "Failed to pause pipe %d", id);
+                     } else {
+                         log_message(LOG_LEVEL_WARN, "Failed to resume pipe %d", id);
+                     }
+                     done(1);
                  }));
 }
 
@@ -603,12 +607,12 @@ void gstvideo_resume_pipe(int id, Completion done) {
 
 void gstvideo_pause_all_pipes(Completion done) {
     log_message(LOG_LEVEL_INFO, "Requesting pause of all pipes..");
-    change_all_states(0, GST_STATE_PAUSED, "Failed to pause pipe %d", std::move(done));
+    change_all_states(0, GST_STATE_PAUSED, std::move(done));
 }
 
 void gstvideo_resume_all_pipes(Completion done) {
     log_message(LOG_LEVEL_INFO, "Requesting resume of all pipes..");
-    change_all_states(0, GST_STATE_PLAYING, "Failed to resume pipe %d", std::move(done));
+    change_all_states(0, GST_STATE_PLAYING, std::move(done));
 }
 
 void gstvideo_stop_all_pipes() {
