@@ -188,9 +188,8 @@ TEST_F(VideoTest, EmptyRegistryAndIdentifiersOutOfRange) {
     EXPECT_EQ(immediate_result(gstvideo_resume_all_pipes), 0);
     EXPECT_EQ(gstvideo_set_qml_param("FtrMenu", "pipSt", "1"), 0);
     EXPECT_EQ(gstvideo_show_overlay(0), 0);
-    EXPECT_EQ(immediate_result([this](Completion done) {
-                  gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done);
-              }),
+    EXPECT_EQ(immediate_result(
+                  [](Completion done) { gstvideo_takesnapshot(sysroot_ + "/snap.jpeg", done); }),
               1);
     EXPECT_EQ(access((sysroot_ + "/snap.jpeg").c_str(), F_OK), -1);
     EXPECT_EQ(gstvideo_stop_record(), 0);
