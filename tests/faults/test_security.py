@@ -11,6 +11,7 @@ import signal
 import socket
 import stat
 import subprocess
+import time
 import unittest
 
 from harness import Client, make_sysroot, wait_for
@@ -102,6 +103,8 @@ class Daemonised(unittest.TestCase):
             self.assertEqual(client.request("c:set_lum:s:2"), "r:set_lum:n:")
             self.assertEqual(client.request("c:enable_record:s:1"), "r:enable_record:n:")
             wait_for(lambda: fragments(f"{media}/video", "video_"), timeout=10)
+            # Stopped with media in it: the end of the recording keeps the fragment.
+            time.sleep(1)
             self.assertEqual(client.request("c:enable_record:s:0"), "r:enable_record:n:")
         recorded = fragments(f"{media}/video", "video_")
         self.assertEqual(len(recorded), 1, recorded)
