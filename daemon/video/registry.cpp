@@ -79,6 +79,13 @@ void arm_deadline(int id, milliseconds delay, void (*expired)(int)) {
 
 void taken_as_started(int id);
 
+// Ends every start waiting for the slot's pipe to play with `result`.
+void tell_starts(Slot &slot, int result) {
+    for (Completion &done : std::exchange(slot.until_playing, {})) {
+        done(result);
+    }
+}
+
 // The one transition of a slot: the deadline of the old state goes, the new state's is set,
 // and whoever waits for the new state is told.
 void enter(int id, SlotState next) {
@@ -92,18 +99,14 @@ void enter(int id, SlotState next) {
             arm_deadline(id, kStartWait, taken_as_started);
             break;
         case SlotState::Playing:
-            for (Completion &done : std::exchange(slot.until_playing, {})) {
-                done(0);
-            }
+            tell_starts(slot, 0);
             break;
         case SlotState::Ending:
             arm_deadline(id, milliseconds(pipe_kind(id).end_timeout_us / 1000), tear_down_overdue);
             break;
         case SlotState::Stopping:
             // A start that never got to play has failed.
-            for (Completion &done : std::exchange(slot.until_playing, {})) {
-                done(1);
-            }
+            tell_starts(slot, 1);
             break;
         case SlotState::Empty:
             for (std::function<void()> &next_start : std::exchange(slot.after_end, {})) {
